@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+namespace files {
+
+// Called while a file is copied between file systems: bytes copied so far, and the total.
+using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
+
+// Moves the file at source to target, all or nothing. Nothing that exists at target is ever
+// opened, truncated or replaced, whatever its type. On one file system this is a single atomic
+// rename; across file systems the file is copied into a hidden temporary file beside target,
+// checked, flushed to disk and published under target before source is removed. Returns false
+// on any failure, with target holding nothing new, no temporary file left and source untouched;
+// error (when given) then receives a short reason.
+bool MoveFile(const QString &source, const QString &target, QString *error = nullptr,
+              const CopyProgress &progress = {});
+
+} // namespace files

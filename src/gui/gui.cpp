@@ -1,0 +1,85 @@
+#include "gui.h"
+
+#include "naming.h"
+#include "noeditdelegate.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+Gui::Gui(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Move & Rename"));
+
+    auto *central = new QWidget;
+    setCentralWidget(central);
+    auto *layout = new QVBoxLayout(central);
+
+    auto *patternRow = new QHBoxLayout;
+    layout->addLayout(patternRow);
+    patternRow->addWidget(new QLabel(QStringLiteral("Filename:")));
+    filenameEdit = new QLineEdit;
+    patternRow->addWidget(filenameEdit);
+    patternRow->addWidget(new QLabel(QStringLiteral("Output pattern:")));
+    outputPatternEdit = new QLineEdit;
+    patternRow->addWidget(outputPatternEdit);
+
+    fileTree = new QTreeWidget;
+    fileTree->setColumnCount(3);
+    fileTree->setAlternatingRowColors(true);
+    fileTree->setRootIsDecorated(false);
+    fileTree->setHeaderLabels({QStringLiteral("Directories"), QStringLiteral("Source file"),
+                               QStringLiteral("Target filenames")});
+    layout->addWidget(fileTree);
+    fileTree->setItemDelegateForColumn(0, new NoEditDelegate(this));
+    fileTree->setItemDelegateForColumn(1, new NoEditDelegate(this));
+
+    auto *buttonRow = new QHBoxLayout;
+    layout->addLayout(buttonRow);
+    buttonRow->addStretch();
+    openFoldersButton = new QPushButton(QStringLiteral("Open Folder(s)"));
+    buttonRow->addWidget(openFoldersButton);
+    processButton = new QPushButton(QStringLiteral("Process"));
+    processButton->setEnabled(false);
+    buttonRow->addWidget(processButton);
+
+    connect(filenameEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
+    connect(outputPatternEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
+    connect(openFoldersButton, &QPushButton::clicked, this, &Gui::SelectFolders);
+    connect(processButton, &QPushButton::clicked, this, &Gui::RenameFiles);
+
+    releaseTags << naming::ReleaseTags();
+}
+
+void Gui::SetRootPath(const QString &rootDir)
+{
+    rootPath = rootDir;
+}
+
+namespace {
+
+QStringList ColumnTexts(const QTreeWidget *tree, int column)
+{
+    QStringList texts;
+    const int rows = tree->topLevelItemCount();
+    texts.reserve(rows);
+    for (int row = 0; row < rows; ++row)
+        texts.append(tree->topLevelItem(row)->text(column));
+    return texts;
+}
+
+} // namespace
+
+QString Gui::CommonPrefix(const QTreeWidget *tree, int column)
+{
+    return naming::CommonPrefix(ColumnTexts(tree, column));
+}
+
+QString Gui::CommonTagSuffix(const QTreeWidget *tree, int column) const
+{
+    return naming::CommonTagSuffix(ColumnTexts(tree, column), releaseTags);
+}

@@ -1,0 +1,43 @@
+#include "gui.h"
+
+#include "safemove.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTreeWidget>
+
+void Gui::RenameFiles()
+{
+    const QDir root(rootPath);
+    if (!root.exists())
+        return;
+
+    // The row count is read afresh at every step and a row is never touched after events were
+    // processed: a click or an edit handled there may have removed or replaced rows.
+    for (int row = 0; row < fileTree->topLevelItemCount();) {
+        QTreeWidgetItem *item = fileTree->topLevelItem(row);
+        if (item->checkState(0) != Qt::Checked) {
+            ++row;
+            continue;
+        }
+        const QString target = root.absoluteFilePath(item->text(2));
+        const QString source = item->data(0, Qt::UserRole).toString();
+        if (!QFile::exists(source)) {
+            ++row;
+            continue;
+        }
+        const bool moved = files::MoveFile(source, target);
+        if (moved) {
+            delete item; // the next row now has this index
+        } else {
+            qWarning("not possible to rename file '%s' to '%s'", source.toLocal8Bit().constData(),
+                     target.toLocal8Bit().constData());
+        }
+        QCoreApplication::processEvents();
+        if (!moved)
+            ++row;
+    }
+    processButton->setEnabled(false);
+}

@@ -1,0 +1,77 @@
+#include "gui.h"
+
+#include "naming.h"
+#include "scan.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+void Gui::SelectFolders()
+{
+    QFileDialog dialog(this);
+    dialog.setDirectory(rootPath);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    // Setting the file mode resets both views to single selection, so this comes after it.
+    if (auto *list = dialog.findChild<QListView *>(QStringLiteral("listView")))
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    if (auto *details = dialog.findChild<QTreeView *>())
+        details->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    const bool accepted = dialog.exec() != 0;
+    QStringList selection = dialog.selectedFiles();
+
+    // The root changes even when the dialog was cancelled: one folder stands for its
+    // subfolders and becomes the root; otherwise the folder the dialog shows is the root.
+    QStringList releaseFolders;
+    if (selection.size() == 1) {
+        const QString folder = selection.takeFirst();
+        const QDir dir(folder);
+        if (dir.exists()) {
+            rootPath = dir.absolutePath();
+            releaseFolders = files::Subfolders(folder);
+        }
+    } else {
+        rootPath = dialog.directory().absolutePath();
+        releaseFolders = selection;
+    }
+    rootPath = files::WithTrailingSlash(rootPath);
+
+    if (!accepted || releaseFolders.isEmpty())
+        return;
+
+    fileTree->clear();
+    QList<QTreeWidgetItem *> rows;
+    for (const files::ReleaseFile &release : files::ScanReleaseFolders(rootPath, releaseFolders)) {
+        auto *item = new QTreeWidgetItem;
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
+        item->setText(0, release.folder);
+        item->setData(0, Qt::UserRole, release.absolutePath);
+        item->setText(1, release.fileName);
+        item->setCheckState(0, Qt::Checked);
+        rows.append(item);
+    }
+    // One insertion for all rows: appended one at a time, the view relaid itself out per row.
+    fileTree->addTopLevelItems(rows);
+
+    // With no rows there is nothing to suggest from; both fields keep their texts so that the
+    // next scan that finds rows still gets a suggestion.
+    if (filenameEdit->text().isEmpty() && !rows.isEmpty()) {
+        // Both fields change before the one recomputation, not once per field.
+        disconnect(filenameEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
+        disconnect(outputPatternEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
+        outputPatternEdit->setText(QStringLiteral("%1"));
+        const QString prefix = CommonPrefix(fileTree, 0);
+        const QString suffix = CommonTagSuffix(fileTree, 0);
+        filenameEdit->setText(naming::SuggestedFilenamePattern(prefix, suffix, rootPath));
+        connect(filenameEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
+        connect(outputPatternEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
+        UpdateFilenames();
+    }
+
+    processButton->setEnabled(true);
+}

@@ -1,0 +1,23 @@
+# Shared set-up of ./run, ./test and ./bench: installs the Debian packages that are missing,
+# then configures and builds into build/. Sourced, not run; extra packages come in
+# extra_packages, and the caller's working folder is left as it was.
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+packages=(cmake g++ make qt6-base-dev libgl-dev ${extra_packages[@]+"${extra_packages[@]}"})
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        --no-install-recommends "${missing[@]}"
+fi
+
+[ -f "$top/build/CMakeCache.txt" ] || cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$top/build" -j "$(nproc)"
