@@ -1,0 +1,283 @@
+#include "naming.h"
+
+#include <QStringView>
+#include <QVarLengthArray>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Reads the placeholder whose "%" stands at b: stores its index and returns the position just
+// after its digit run. A run that is empty or does not fit an int counts as number 0.
+qsizetype ReadPlaceholder(QStringView pattern, qsizetype b, int &index)
+{
+    qsizetype e = b + 1;
+    while (e < pattern.size() && pattern[e].isDigit())
+        ++e;
+    bool ok = false;
+    const int number = e > b + 1 ? pattern.mid(b + 1, e - b - 1).toInt(&ok, 10) : 0;
+    // Only N >= 1 can be lowered without leaving the int range; everything else is index -1.
+    index = ok && number > 0 ? number - 1 : -1;
+    return e;
+}
+
+bool IsAscii(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// The last start of tag in text with letter case ignored, the same answer that
+// QString::lastIndexOf(tag, -1, Qt::CaseInsensitive) gives, for an ASCII tag already in lower
+// case. Qt's generic search folds every code unit through its tables and costs several times
+// more; this one folds ASCII by arithmetic. A unit beyond ASCII still folds through the table,
+// as some fold to ASCII (KELVIN SIGN to 'k', LONG S to 's'); a surrogate never folds to ASCII.
+qsizetype LastIndexOfAsciiTag(QStringView text, QStringView lowerTag)
+{
+    const auto folded = [](char16_t u) -> char32_t {
+        if (u < 0x80)
+            return u >= u'A' && u <= u'Z' ? u + (u'a' - u'A') : u;
+        return QChar::isSurrogate(u) ? u : QChar::toCaseFolded(static_cast<char32_t>(u));
+    };
+    const qsizetype length = lowerTag.size();
+    const char16_t *tag = lowerTag.utf16();
+    const char16_t *data = text.utf16();
+    for (qsizetype p = text.size() - length; p >= 0; --p) {
+        qsizetype i = 0;
+        while (i < length && folded(data[p + i]) == tag[i])
+            ++i;
+        if (i == length)
+            return p;
+    }
+    return -1;
+}
+
+// Rows live in separate heap blocks, so a pass over many rows waits on memory, not on the
+// comparisons: ask for both ends of a row's characters some rows ahead of their use.
+#if defined(__GNUC__) || defined(__clang__)
+// Forced inline: as a call of its own, with no visible effect, GCC drops it altogether.
+[[gnu::always_inline]] inline void PrefetchRow(const QStringList &texts, qsizetype j)
+{
+    constexpr qsizetype Distance = 16;
+    if (j + Distance < texts.size()) {
+        const QString &ahead = texts.at(j + Distance);
+        __builtin_prefetch(ahead.constData());
+        __builtin_prefetch(ahead.constData() + ahead.size());
+    }
+}
+#else
+inline void PrefetchRow(const QStringList &, qsizetype) {}
+#endif
+
+} // namespace
+
+void ParseFilenamePattern(const QString &pattern, QMap<int, int> &placeholderMap,
+                          QStringList &separators)
+{
+    qsizetype p = 0;
+    int position = 0;
+    for (;;) {
+        const qsizetype b = pattern.indexOf(u'%', p);
+        if (b < 0) {
+            separators.append(pattern.mid(p));
+            return;
+        }
+        separators.append(pattern.mid(p, b - p));
+        int index = -1;
+        p = ReadPlaceholder(pattern, b, index);
+        // A repeated number still claims its own field while matching, but the output keeps
+        // referring to the field of its first occurrence.
+        if (!placeholderMap.contains(index))
+            placeholderMap.insert(index, position);
+        ++position;
+    }
+}
+
+QVariantList ParseOutputPattern(const QString &pattern)
+{
+    QVariantList tokens;
+    qsizetype p = 0;
+    for (;;) {
+        const qsizetype b = pattern.indexOf(u'%', p);
+        const qsizetype end = b < 0 ? pattern.size() : b;
+        if (end > p)
+            tokens.append(pattern.mid(p, end - p));
+        if (b < 0)
+            return tokens;
+        int index = -1;
+        p = ReadPlaceholder(pattern, b, index);
+        tokens.append(index);
+    }
+}
+
+QString FileExtension(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot < 0 ? QString() : fileName.mid(dot);
+}
+
+namespace naming {
+
+Patterns::Patterns(const QString &filenamePattern, const QString &outputPattern)
+{
+    QMap<int, int> placeholderMap;
+    ParseFilenamePattern(filenamePattern, placeholderMap, separators);
+    slotCount = static_cast<int>(separators.size() - 1);
+
+    const QVariantList tokens = ParseOutputPattern(outputPattern);
+    pieces.reserve(tokens.size());
+    for (const QVariant &token : tokens) {
+        if (token.typeId() == QMetaType::QString) {
+            Piece piece;
+            piece.literal = token.toString();
+            literalLength += piece.literal.size();
+            pieces.append(piece);
+            continue;
+        }
+        const auto it = placeholderMap.constFind(token.toInt());
+        if (it == placeholderMap.cend())
+            continue; // an unknown number contributes nothing, so it needs no piece at all
+        Piece piece;
+        piece.slot = it.value();
+        usedSlots = std::max(usedSlots, piece.slot + 1);
+        pieces.append(piece);
+    }
+}
+
+QString Patterns::TargetName(const QString &subject, const QString &fileName) const
+{
+    struct Range
+    {
+        qsizetype start;
+        qsizetype length;
+    };
+    // Fields past the last one the output uses need no matching: field j depends only on the
+    // separators 0 to j + 1.
+    QVarLengthArray<Range, 16> fields(usedSlots);
+    std::fill(fields.begin(), fields.end(), Range{0, 0});
+
+    const QStringView text(subject);
+    if (usedSlots > 0) {
+        const QString &first = separators.front();
+        qsizetype g = first.isEmpty() ? 0 : text.indexOf(first);
+        qsizetype e = g + first.size();
+        for (int k = 1; g >= 0 && k <= usedSlots; ++k) {
+            const QString &separator = separators.at(k);
+            if (separator.isEmpty()) {
+                // A pattern ending in a placeholder gives that placeholder the rest of the
+                // text; between two placeholders the earlier one captures nothing.
+                fields[k - 1] = Range{e, k == slotCount ? text.size() - e : 0};
+                continue;
+            }
+            g = text.indexOf(separator, e);
+            if (g >= 0) {
+                fields[k - 1] = Range{e, g - e};
+                e = g + separator.size();
+            }
+        }
+    }
+
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const QStringView extension = dot < 0 ? QStringView() : QStringView(fileName).mid(dot);
+
+    qsizetype total = literalLength + extension.size();
+    for (const Piece &piece : pieces) {
+        if (piece.slot >= 0)
+            total += fields[piece.slot].length;
+    }
+    QString target(total, Qt::Uninitialized);
+    QChar *out = target.data();
+    for (const Piece &piece : pieces) {
+        if (piece.slot < 0) {
+            out = std::copy(piece.literal.cbegin(), piece.literal.cend(), out);
+            continue;
+        }
+        const Range field = fields[piece.slot];
+        const QChar *in = text.data() + field.start;
+        out = std::transform(in, in + field.length, out,
+                             [](QChar c) { return c == u'.' ? QChar(u' ') : c; });
+    }
+    std::copy(extension.begin(), extension.end(), out);
+    return target;
+}
+
+QString CommonPrefix(const QStringList &texts)
+{
+    if (texts.isEmpty())
+        return QString();
+    // Row by row rather than column by column: the same length, one sequential pass per row.
+    const QString &first = texts.front();
+    qsizetype length = first.size();
+    for (qsizetype j = 1; j < texts.size() && length > 0; ++j) {
+        PrefetchRow(texts, j);
+        const QString &text = texts.at(j);
+        const QChar *a = first.constData();
+        const qsizetype limit = std::min(length, text.size());
+        length = std::mismatch(a, a + limit, text.constData()).first - a;
+    }
+    return first.left(length);
+}
+
+QString CommonTagSuffix(const QStringList &texts, const QStringList &tags)
+{
+    const qsizetype rows = texts.size();
+    if (rows == 0)
+        return QString();
+
+    std::vector<qsizetype> cuts(rows);
+    std::vector<qsizetype> found(rows);
+    for (qsizetype j = 0; j < rows; ++j)
+        cuts[j] = texts.at(j).size();
+
+    QString anchor;
+    for (const QString &tag : tags) {
+        const bool fast = !tag.isEmpty() && IsAscii(tag);
+        const QString lowerTag = fast ? tag.toLower() : QString();
+        bool accepted = true;
+        for (qsizetype j = 0; j < rows; ++j) {
+            PrefetchRow(texts, j);
+            const QString &text = texts.at(j);
+            const qsizetype p = fast ? LastIndexOfAsciiTag(text, lowerTag)
+                                     : text.lastIndexOf(tag, -1, Qt::CaseInsensitive);
+            if (p < 0 || p > cuts[j]) {
+                accepted = false;
+                break;
+            }
+            found[j] = p;
+        }
+        if (accepted) {
+            cuts.swap(found);
+            anchor = texts.at(rows - 1).mid(cuts[rows - 1], tag.size());
+        }
+    }
+
+    // The walk backwards from every cut, again row by row: the run that all rows share is the
+    // shortest run that each row shares with the first one.
+    const QString &first = texts.front();
+    qsizetype walk = cuts[0];
+    for (qsizetype j = 1; j < rows && walk > 0; ++j) {
+        PrefetchRow(texts, j);
+        const auto a = std::make_reverse_iterator(first.constData() + cuts[0]);
+        const auto b = std::make_reverse_iterator(texts.at(j).constData() + cuts[j]);
+        const qsizetype limit = std::min(walk, cuts[j]);
+        walk = std::mismatch(a, a + limit, b).first - a;
+    }
+    return first.mid(cuts[0] - walk, walk) + anchor;
+}
+
+QString SuggestedFilenamePattern(QString prefix, const QString &suffix, const QString &rootPath)
+{
+    if (!rootPath.isEmpty() && prefix.startsWith(rootPath, Qt::CaseSensitive))
+        prefix.remove(0, rootPath.size());
+    return prefix + QStringLiteral("%1") + suffix;
+}
+
+QStringList ReleaseTags()
+{
+    return {QStringLiteral("repack"), QStringLiteral("hdtv"),   QStringLiteral("webhd"),
+            QStringLiteral("bluray"), QStringLiteral("x264"),   QStringLiteral("x265"),
+            QStringLiteral("dl"),     QStringLiteral("1080p"),  QStringLiteral("720p"),
+            QStringLiteral("german"), QStringLiteral("english")};
+}
+
+} // namespace naming
