@@ -1,5 +1,6 @@
 #include "gui.h"
 
+#include "repaintthrottle.h"
 #include "safemove.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@ void Gui::RenameFiles()
     if (!root.exists())
         return;
 
+    RepaintThrottle throttle(fileTree);
     // The row count is read afresh at every step and a row is never touched after events were
     // processed: a click or an edit handled there may have removed or replaced rows.
     for (int row = 0; row < fileTree->topLevelItemCount();) {
@@ -30,11 +32,16 @@ void Gui::RenameFiles()
         }
         const bool moved = files::MoveFile(source, target);
         if (moved) {
+            // A removed current row hands its place to the next one, which the view then lays
+            // out every row to scroll to; the current row simply leaves with the file.
+            if (fileTree->currentItem() == item)
+                fileTree->setCurrentItem(nullptr);
             delete item; // the next row now has this index
         } else {
             qWarning("not possible to rename file '%s' to '%s'", source.toLocal8Bit().constData(),
                      target.toLocal8Bit().constData());
         }
+        throttle.BeforeEvents();
         QCoreApplication::processEvents();
         if (!moved)
             ++row;
