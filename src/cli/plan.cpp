@@ -1,0 +1,149 @@
+#include "plan.h"
+
+#include "naming.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace cli {
+
+QString ConflictName(Conflict conflict)
+{
+    switch (conflict) {
+    case Conflict::None:
+        break;
+    case Conflict::Empty:
+        return QStringLiteral("empty");
+    case Conflict::Exists:
+        return QStringLiteral("exists");
+    case Conflict::Duplicate:
+        return QStringLiteral("duplicate");
+    }
+    return QString();
+}
+
+namespace {
+
+QString ConflictReason(Conflict conflict)
+{
+    switch (conflict) {
+    case Conflict::None:
+        break;
+    case Conflict::Empty:
+        return QStringLiteral("empty target name: the target would be the root folder");
+    case Conflict::Exists:
+        return QStringLiteral("target exists");
+    case Conflict::Duplicate:
+        return QStringLiteral("duplicate target: an earlier row has the same one");
+    }
+    return QString();
+}
+
+// lstat semantics: a dangling link still occupies the name.
+bool Occupied(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isSymLink() || info.exists();
+}
+
+void MarkConflicts(QVector<PlanRow> &rows)
+{
+    // Compared cleaned, so that "a/../x.mkv" and "x.mkv" count as the one target they are.
+    QSet<QString> taken;
+    for (PlanRow &row : rows) {
+        if (row.target.isEmpty())
+            row.conflict = Conflict::Empty;
+        else if (Occupied(row.targetPath))
+            row.conflict = Conflict::Exists;
+        else if (taken.contains(QDir::cleanPath(row.targetPath)))
+            row.conflict = Conflict::Duplicate;
+        else
+            taken.insert(QDir::cleanPath(row.targetPath));
+    }
+}
+
+} // namespace
+
+QString CommonParent(const QStringList &folders)
+{
+    std::optional<QStringList> common;
+    for (const QString &folder : folders) {
+        QStringList parents = folder.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (!parents.isEmpty())
+            parents.removeLast(); // a folder does not hold itself
+        if (!common) {
+            common = parents;
+            continue;
+        }
+        qsizetype shared = 0;
+        while (shared < common->size() && shared < parents.size() &&
+               common->at(shared) == parents.at(shared))
+            ++shared;
+        *common = common->mid(0, shared);
+    }
+    return QLatin1Char('/') + common.value_or(QStringList()).join(QLatin1Char('/'));
+}
+
+Plan MakePlan(const QString &root, const QStringList &releaseFolders,
+              const std::optional<QString> &filenamePattern, const QString &outputPattern)
+{
+    Plan plan;
+    plan.root = root;
+    plan.outputPattern = outputPattern;
+    const QList<files::ReleaseFile> releases = files::ScanReleaseFolders(root, releaseFolders);
+
+    if (filenamePattern) {
+        plan.filenamePattern = *filenamePattern;
+    } else if (!releases.isEmpty()) {
+        QStringList texts;
+        for (const files::ReleaseFile &release : releases)
+            texts.append(release.folder);
+        plan.filenamePattern = naming::SuggestedFilenamePattern(
+            naming::CommonPrefix(texts), naming::CommonTagSuffix(texts, naming::ReleaseTags()),
+            root);
+        plan.suggested = true;
+    }
+
+    const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
+    const QDir rootDir(root);
+    plan.rows.reserve(releases.size());
+    for (const files::ReleaseFile &release : releases) {
+        PlanRow row;
+        row.release = release;
+        row.target = patterns.TargetName(release.folder, release.fileName);
+        row.targetPath = rootDir.absoluteFilePath(row.target);
+        plan.rows.append(row);
+    }
+    MarkConflicts(plan.rows);
+    return plan;
+}
+
+int ApplyPlan(Plan &plan, const std::function<void(int)> &beforeRow,
+              const files::CopyProgress &progress,
+              const std::function<void(const PlanRow &)> &failed)
+{
+    int failures = 0;
+    for (int index = 0; index < plan.rows.size(); ++index) {
+        PlanRow &row = plan.rows[index];
+        if (beforeRow)
+            beforeRow(index);
+        if (row.conflict != Conflict::None)
+            row.error = ConflictReason(row.conflict);
+        else if (!QFileInfo::exists(row.release.absolutePath))
+            row.error = QStringLiteral("source does not exist");
+        else
+            row.moved =
+                files::MoveFile(row.release.absolutePath, row.targetPath, &row.error, progress);
+        if (!row.moved) {
+            if (row.error.isEmpty())
+                row.error = QStringLiteral("move failed");
+            ++failures;
+            if (failed)
+                failed(row);
+        }
+    }
+    return failures;
+}
+
+} // namespace cli

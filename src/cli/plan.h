@@ -1,0 +1,57 @@
+#pragma once
+
+#include "safemove.h"
+#include "scan.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+#include <optional>
+
+// What the command line front end does with the folders it is given, built on the very scan,
+// naming and move functions that the window uses.
+namespace cli {
+
+// Why a row cannot move, decided before anything moves.
+enum class Conflict { None, Empty, Exists, Duplicate };
+
+// "exists", "duplicate", "empty"; empty for Conflict::None.
+QString ConflictName(Conflict conflict);
+
+struct PlanRow
+{
+    files::ReleaseFile release;
+    QString target;     // the target text, relative to the root, as the window's column 2
+    QString targetPath; // where the file would go
+    Conflict conflict = Conflict::None;
+    bool moved = false;
+    QString error; // why the row did not move, after ApplyPlan
+};
+
+struct Plan
+{
+    QString root; // with a trailing "/"
+    QString filenamePattern;
+    QString outputPattern;
+    bool suggested = false; // the filename pattern is the window's suggestion
+    QVector<PlanRow> rows;
+};
+
+// The deepest folder that holds every one of folders (absolute, clean paths) below itself.
+QString CommonParent(const QStringList &folders);
+
+// The rows for the release folders under root, with targets from the two patterns (the window's
+// suggestion when no filename pattern is given) and their conflicts marked.
+Plan MakePlan(const QString &root, const QStringList &releaseFolders,
+              const std::optional<QString> &filenamePattern, const QString &outputPattern);
+
+// Moves every row in order with files::MoveFile; a row with a conflict or without its source is
+// not attempted. beforeRow(index) is called before each row and failed(row) after each failure.
+// Returns the number of rows that failed.
+int ApplyPlan(Plan &plan, const std::function<void(int)> &beforeRow,
+              const files::CopyProgress &progress,
+              const std::function<void(const PlanRow &)> &failed);
+
+} // namespace cli
