@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build folder into a scratch folder and looks inside it:
+# the control data (name, version, computed dependencies) and the files it would install.
+# Usage: package_test.sh BUILD_DIR EXPECT_CLI(0|1) VERSION
+set -euo pipefail
+build=$1 expect_cli=$2 version=$3
+skip=77
+
+for tool in dpkg-deb dpkg-shlibdeps file; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool not found (Debian packages dpkg, dpkg-dev and file)"
+        exit "$skip"
+    fi
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# -B keeps the package and CPack's staging tree out of the build folder.
+(cd "$build" && "${CPACK:-cpack}" -G DEB -B "$tmp/out") >"$tmp/cpack.log" 2>&1 ||
+    { cat "$tmp/cpack.log"; fail "cpack -G DEB failed"; }
+debs=("$tmp"/out/*.deb)
+[ -f "${debs[0]}" ] && [ ${#debs[@]} -eq 1 ] || fail "expected one .deb, found: ${debs[*]}"
+deb=${debs[0]}
+echo "built $(basename "$deb")"
+
+info=$(dpkg-deb -I "$deb")
+echo "$info"
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = move-rename ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
+[ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+depends=$(field Depends)
+[ -n "$depends" ] || fail "no Depends line: dependencies were not computed"
+[[ $depends == *libqt6widgets6* ]] || fail "Depends lacks the Qt widgets library: $depends"
+[[ $depends == *libc6* ]] || fail "Depends lacks libc6: $depends"
+
+contents=$(dpkg-deb -c "$deb")
+echo "$contents"
+expect=(./usr/bin/move-rename
+        ./usr/share/applications/move-rename.desktop
+        ./usr/share/icons/hicolor/scalable/apps/move-rename.svg)
+[ "$expect_cli" = 1 ] && expect+=(./usr/bin/move-rename-cli)
+# Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
+files=$(awk '$1 ~ /^-/ { print $NF }' <<<"$contents" | sort)
+wanted=$(printf '%s\n' "${expect[@]}" | sort)
+[ "$files" = "$wanted" ] ||
+    fail "package files differ from the expected ones:
+$(diff <(echo "$wanted") <(echo "$files") || true)"
+echo "package looks complete"
