@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <functional>
+
 struct WindowDriver
 {
     Gui gui;
@@ -44,9 +46,14 @@ struct WindowDriver
     // What the dialog is to do once it shows.
     struct Answer
     {
+        Answer(QString showFolder = {}, QStringList select = {}, bool accept = true)
+            : showFolder(std::move(showFolder)), select(std::move(select)), accept(accept)
+        {
+        }
         QString showFolder;  // folder to move the dialog to first, if any
         QStringList select;  // entries to select in its list view, in this order
         bool accept = true;  // accept, or cancel
+        std::function<void()> beforeClosing; // called right before the dialog is answered
     };
 
     // Clicks "Open Folder(s)" and answers the dialog. Returns the folder the dialog opened at;
@@ -80,6 +87,8 @@ struct WindowDriver
                                                           QItemSelectionModel::Rows);
             }
             const bool accept = answer.accept && error->isEmpty();
+            if (answer.beforeClosing)
+                answer.beforeClosing();
             QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
         });
         answerer.start(0);

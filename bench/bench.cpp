@@ -1,0 +1,378 @@
+// Measures the costs a user feels, each beside a floor measured in the same run: a keystroke in
+// the output pattern, the pattern suggestion, the folder scan, "Process", and the memory the
+// window needs for its rows. Makes its own data in a temporary folder and removes it.
+//
+// Usage: move-rename-bench [--quick] [--json FILE]
+
+#include "naming.h"
+#include "windowdriver.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QTextStream out(stdout);
+
+struct Result
+{
+    QString name;
+    int size = 0;
+    double value = 0;      // milliseconds, or megabytes for memory
+    QString floorName;
+    double floorValue = 0;
+    bool memory = false;
+};
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Runs work repeats times and returns the median in milliseconds.
+double MedianMs(int repeats, const std::function<void()> &work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    return Median(times);
+}
+
+QString FolderName(int i)
+{
+    return QStringLiteral("Show.S01E%1.720p.HDTV.x264-GRP").arg(i, 6, 10, QLatin1Char('0'));
+}
+
+void WaitUntilShown(WindowDriver &window)
+{
+    if (!QTest::qWaitForWindowExposed(&window.gui))
+        qFatal("the window did not show");
+}
+
+// A season of count release folders, each holding a media file, a sample and an .nfo file.
+void MakeSeason(const QString &season, int count, int filesPerFolder)
+{
+    QDir().mkpath(season);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray folder = QFile::encodeName(season + QLatin1Char('/') + FolderName(i));
+        ::mkdir(folder.constData(), 0755);
+        const char *names[] = {"/show.s01e.720p.hdtv.x264-grp.mkv", "/sample.mkv", "/grp.nfo"};
+        const int sizes[] = {300, 20, 10};
+        for (int f = 0; f < filesPerFolder; ++f) {
+            FILE *file = std::fopen((folder + names[f]).constData(), "wb");
+            const QByteArray data(sizes[f], 'x');
+            std::fwrite(data.constData(), 1, data.size(), file);
+            std::fclose(file);
+        }
+    }
+}
+
+// Fills the window with the rows of season through its folder dialog; returns the time from
+// the dialog's acceptance to the filled table.
+double Scan(WindowDriver &window, const QString &season)
+{
+    QElapsedTimer timer;
+    WindowDriver::Answer answer;
+    answer.showFolder = QFileInfo(season).absolutePath();
+    answer.select = {QFileInfo(season).fileName()};
+    answer.beforeClosing = [&] { timer.start(); };
+    QString error;
+    window.OpenFolders(answer, &error);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (!error.isEmpty())
+        qFatal("scan: %s", qPrintable(error));
+    return ms;
+}
+
+double FindMs(const QString &season)
+{
+    QProcess find;
+    find.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    find.start(QStringLiteral("find"),
+               {season, QStringLiteral("-mindepth"), QStringLiteral("2"),
+                QStringLiteral("-maxdepth"), QStringLiteral("2"), QStringLiteral("-type"),
+                QStringLiteral("f"), QStringLiteral("-printf"), QStringLiteral("%s %p\\n")});
+    find.waitForFinished(-1);
+    return timer.nsecsElapsed() / 1e6;
+}
+
+void BenchScanKeystrokeSuggestion(const QString &work, int n, std::vector<Result> &results)
+{
+    const QString season = work + QStringLiteral("/scan/Season");
+    MakeSeason(season, n, 3);
+
+    WindowDriver window;
+    WaitUntilShown(window);
+    window.filename->setText(QStringLiteral("Show.S01E%1.720p")); // no suggestion while scanning
+    const int repeats = n >= 100000 ? 3 : 5;
+    std::vector<double> scans;
+    for (int i = 0; i < repeats; ++i)
+        scans.push_back(Scan(window, season));
+    const double find = MedianMs(repeats, [&] { FindMs(season); });
+    results.push_back({QStringLiteral("scan"), n, Median(scans), QStringLiteral("find"), find});
+
+    // Keystroke: one character into the output pattern, until every row shows its new target
+    // and the view has repainted.
+    QStringList subjects, fileNames;
+    for (int row = 0; row < window.tree->topLevelItemCount(); ++row) {
+        subjects.append(window.tree->topLevelItem(row)->text(0));
+        fileNames.append(window.tree->topLevelItem(row)->text(1));
+    }
+    window.output->setText(QStringLiteral("Show - 1x%1"));
+    QCoreApplication::processEvents();
+    bool typed = false;
+    const double keystroke = MedianMs(9, [&] {
+        QTest::keyClick(window.output, typed ? Qt::Key_Backspace : Qt::Key_X);
+        typed = !typed;
+        QCoreApplication::processEvents(); // the repaint
+    });
+    QStringList targets;
+    const double engine = MedianMs(9, [&] {
+        const naming::Patterns patterns(window.filename->text(), window.output->text());
+        targets = QStringList();
+        targets.reserve(subjects.size());
+        for (int row = 0; row < subjects.size(); ++row)
+            targets.append(patterns.TargetName(subjects.at(row), fileNames.at(row)));
+    });
+    if (targets.size() != n || window.tree->topLevelItem(n - 1)->text(2) != targets.last())
+        qFatal("keystroke: the window and the engine disagree");
+    results.push_back({QStringLiteral("keystroke"), n, keystroke, QStringLiteral("engine"), engine});
+
+    // Suggestion: gathering the folder texts from the table, the common prefix and the
+    // tag-anchored suffix, as the window does after a scan; beside a plain common prefix.
+    const QStringList tags = naming::ReleaseTags();
+    QString suggested;
+    const double suggestion = MedianMs(9, [&] {
+        QStringList texts;
+        texts.reserve(window.tree->topLevelItemCount());
+        for (int row = 0; row < window.tree->topLevelItemCount(); ++row)
+            texts.append(window.tree->topLevelItem(row)->text(0));
+        suggested = naming::SuggestedFilenamePattern(naming::CommonPrefix(texts),
+                                                     naming::CommonTagSuffix(texts, tags),
+                                                     QString());
+    });
+    int prefixLength = 0;
+    const double plainPrefix = MedianMs(9, [&] {
+        prefixLength = subjects.first().size();
+        for (const QString &text : std::as_const(subjects)) {
+            const auto end = text.cbegin() + std::min<qsizetype>(prefixLength, text.size());
+            prefixLength = std::mismatch(text.cbegin(), end, subjects.first().cbegin()).first -
+                           text.cbegin();
+        }
+    });
+    if (!suggested.startsWith(subjects.first().left(prefixLength)))
+        qFatal("suggestion: unexpected pattern %s", qPrintable(suggested));
+    results.push_back(
+        {QStringLiteral("suggestion"), n, suggestion, QStringLiteral("plain prefix"), plainPrefix});
+    QDir(work + QStringLiteral("/scan")).removeRecursively();
+}
+
+void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &results)
+{
+    const QString root = work + QStringLiteral("/move");
+    const int repeats = 3;
+    std::vector<double> process, renames, mmvs;
+    for (int i = 0; i < repeats; ++i) {
+        // The window's "Process" over n ticked rows.
+        QDir(root).removeRecursively();
+        MakeSeason(root + QStringLiteral("/Season"), n, 1);
+        {
+            WindowDriver window;
+            WaitUntilShown(window);
+            Scan(window, root + QStringLiteral("/Season"));
+            QElapsedTimer timer;
+            timer.start();
+            QTest::mouseClick(window.process, Qt::LeftButton);
+            process.push_back(timer.nsecsElapsed() / 1e6);
+            if (window.tree->topLevelItemCount() != 0)
+                qFatal("move: %d rows left", window.tree->topLevelItemCount());
+        }
+
+        // rename(2) over an identical tree.
+        QDir(root).removeRecursively();
+        MakeSeason(root + QStringLiteral("/Season"), n, 1);
+        std::vector<QByteArray> from, to;
+        for (int f = 0; f < n; ++f) {
+            const QString folder = root + QStringLiteral("/Season/") + FolderName(f);
+            from.push_back(QFile::encodeName(folder + QStringLiteral("/show.s01e.720p.hdtv.x264-grp.mkv")));
+            to.push_back(QFile::encodeName(root + QStringLiteral("/Season/") + QString::number(f) +
+                                           QStringLiteral(".mkv")));
+        }
+        QElapsedTimer timer;
+        timer.start();
+        for (int f = 0; f < n; ++f)
+            ::rename(from[f].constData(), to[f].constData());
+        renames.push_back(timer.nsecsElapsed() / 1e6);
+
+        if (withMmv) {
+            QDir(root).removeRecursively();
+            MakeSeason(root + QStringLiteral("/Season"), n, 1);
+            QProcess mmv;
+            mmv.setWorkingDirectory(root + QStringLiteral("/Season"));
+            mmv.setStandardOutputFile(QProcess::nullDevice());
+            timer.start();
+            mmv.start(QStringLiteral("mmv"),
+                      {QStringLiteral("-m"), QStringLiteral("*/*.mkv"), QStringLiteral("#1.mkv")});
+            mmv.waitForFinished(-1);
+            mmvs.push_back(timer.nsecsElapsed() / 1e6);
+            if (mmv.exitCode() != 0)
+                qFatal("mmv failed: %s", mmv.readAllStandardError().constData());
+        }
+    }
+    results.push_back({QStringLiteral("move"), n, Median(process), QStringLiteral("rename loop"),
+                       Median(renames)});
+    if (withMmv)
+        results.push_back(
+            {QStringLiteral("move"), n, Median(process), QStringLiteral("mmv"), Median(mmvs)});
+    QDir(root).removeRecursively();
+}
+
+// Peak resident memory in MB of a child process holding a window with n rows.
+double PeakMb(const QString &work, int n)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--memory-child"), work, QString::number(n)});
+    child.waitForFinished(-1);
+    return child.readAllStandardOutput().trimmed().toDouble();
+}
+
+int MemoryChild(const QString &work, int n)
+{
+    const QString season = work + QStringLiteral("/memory/Season");
+    {
+        WindowDriver window;
+        WaitUntilShown(window);
+        Scan(window, season);
+        QCoreApplication::processEvents();
+        if (window.tree->topLevelItemCount() != n)
+            qFatal("memory: %d rows instead of %d", window.tree->topLevelItemCount(), n);
+    }
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            std::printf("%.1f\n", line.mid(6).trimmed().split(' ').first().toDouble() / 1024);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void Print(const std::vector<Result> &results)
+{
+    out << QStringLiteral("%1 %2 %3  %4 %5 %6\n")
+               .arg(QStringLiteral("case"), -11)
+               .arg(QStringLiteral("size"), 7)
+               .arg(QStringLiteral("median"), 12)
+               .arg(QStringLiteral("floor"), -13)
+               .arg(QStringLiteral("floor value"), 12)
+               .arg(QStringLiteral("ratio"), 7);
+    for (const Result &r : results) {
+        const QString unit = r.memory ? QStringLiteral(" MB") : QStringLiteral(" ms");
+        out << QStringLiteral("%1 %2 %3  %4 %5 %6\n")
+                   .arg(r.name, -11)
+                   .arg(r.size, 7)
+                   .arg(QString::number(r.value, 'f', 2) + unit, 12)
+                   .arg(r.floorName, -13)
+                   .arg(QString::number(r.floorValue, 'f', 2) + unit, 12)
+                   .arg(r.floorValue > 0 ? QString::number(r.value / r.floorValue, 'f', 2)
+                                         : QStringLiteral("-"),
+                        7);
+    }
+    out.flush();
+}
+
+bool WriteJson(const std::vector<Result> &results, const QString &path)
+{
+    QJsonArray rows;
+    for (const Result &r : results) {
+        QJsonObject row{{QStringLiteral("case"), r.name},
+                        {QStringLiteral("size"), r.size},
+                        {QStringLiteral("floor"), r.floorName},
+                        {QStringLiteral("ratio"), r.floorValue > 0 ? r.value / r.floorValue : 0}};
+        row.insert(r.memory ? QStringLiteral("mb") : QStringLiteral("median_ms"), r.value);
+        row.insert(r.memory ? QStringLiteral("floor_mb") : QStringLiteral("floor_ms"),
+                   r.floorValue);
+        rows.append(row);
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(QJsonDocument(rows).toJson()) > 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.value(1) == QLatin1String("--memory-child"))
+        return MemoryChild(arguments.value(2), arguments.value(3).toInt());
+
+    const bool quick = arguments.contains(QStringLiteral("--quick"));
+    const int jsonAt = arguments.indexOf(QStringLiteral("--json"));
+    const QString jsonPath = jsonAt > 0 ? arguments.value(jsonAt + 1) : QString();
+    const std::vector<int> sizes =
+        quick ? std::vector<int>{10000, 100000} : std::vector<int>{1000, 10000, 100000};
+    const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
+
+    QTemporaryDir work;
+    std::vector<Result> results;
+    for (int n : sizes) {
+        out << "size " << n << ": scan, keystroke, suggestion\n";
+        out.flush();
+        BenchScanKeystrokeSuggestion(work.path(), n, results);
+    }
+    for (int n : sizes) {
+        out << "size " << n << ": move\n";
+        out.flush();
+        BenchMove(work.path(), n, haveMmv, results);
+    }
+    const QString emptySeason = work.path() + QStringLiteral("/memory/Season");
+    QDir().mkpath(emptySeason);
+    const double emptyMb = PeakMb(work.path(), 0);
+    for (int n : sizes) {
+        out << "size " << n << ": memory\n";
+        out.flush();
+        QDir(emptySeason).removeRecursively();
+        MakeSeason(emptySeason, n, 1);
+        results.push_back({QStringLiteral("memory"), n, PeakMb(work.path(), n),
+                           QStringLiteral("empty window"), emptyMb, true});
+    }
+    out << '\n';
+    Print(results);
+    for (const Result &r : results) {
+        if (r.memory)
+            out << "memory above the empty window at " << r.size << " rows: "
+                << QString::number(r.value - r.floorValue, 'f', 1) << " MB\n";
+    }
+    if (!jsonPath.isEmpty() && !WriteJson(results, jsonPath)) {
+        out << "could not write " << jsonPath << '\n';
+        return 1;
+    }
+    return 0;
+}
