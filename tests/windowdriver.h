@@ -29,8 +29,8 @@ struct WindowDriver
 
     WindowDriver()
     {
-        const auto edits = gui.centralWidget()->findChildren<QLineEdit *>(
-            QString(), Qt::FindDirectChildrenOnly);
+        const auto edits =
+            gui.centralWidget()->findChildren<QLineEdit *>(QString(), Qt::FindDirectChildrenOnly);
         filename = edits.value(0);
         output = edits.value(1);
         tree = gui.findChild<QTreeWidget *>();
@@ -47,12 +47,13 @@ struct WindowDriver
     struct Answer
     {
         Answer(QString showFolder = {}, QStringList select = {}, bool accept = true)
-            : showFolder(std::move(showFolder)), select(std::move(select)), accept(accept)
-        {
-        }
-        QString showFolder;  // folder to move the dialog to first, if any
-        QStringList select;  // entries to select in its list view, in this order
-        bool accept = true;  // accept, or cancel
+            : showFolder(std::move(showFolder))
+            , select(std::move(select))
+            , accept(accept)
+        {}
+        QString showFolder;                  // folder to move the dialog to first, if any
+        QStringList select;                  // entries to select in its list view, in this order
+        bool accept = true;                  // accept, or cancel
         std::function<void()> beforeClosing; // called right before the dialog is answered
     };
 
@@ -79,7 +80,8 @@ struct WindowDriver
             auto *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
             for (const QString &name : answer.select) {
                 QModelIndex entry;
-                if (!list || !QTest::qWaitFor([&] { return (entry = Find(list, name)).isValid(); })) {
+                if (!list ||
+                    !QTest::qWaitFor([&] { return (entry = Find(list, name)).isValid(); })) {
                     *error = QStringLiteral("no entry '%1' in the dialog").arg(name);
                     break;
                 }
@@ -100,9 +102,7 @@ struct WindowDriver
     QString RootFolder()
     {
         QString error;
-        Answer cancel;
-        cancel.accept = false;
-        return OpenFolders(cancel, &error);
+        return OpenFolders({QString(), {}, false}, &error);
     }
 
     QStringList Column(int column) const
@@ -116,13 +116,10 @@ struct WindowDriver
     static QModelIndex Find(const QListView *list, const QString &name)
     {
         const QAbstractItemModel *model = list->model();
-        const QModelIndex parent = list->rootIndex();
-        for (int row = 0; row < model->rowCount(parent); ++row) {
-            const QModelIndex index = model->index(row, 0, parent);
-            if (index.data().toString() == name)
-                return index;
-        }
-        return {};
+        return model
+            ->match(model->index(0, 0, list->rootIndex()), Qt::DisplayRole, name, 1,
+                    Qt::MatchExactly)
+            .value(0);
     }
 };
 

@@ -32,6 +32,9 @@ Gui::Gui(QWidget *parent)
     fileTree->setColumnCount(3);
     fileTree->setAlternatingRowColors(true);
     fileTree->setRootIsDecorated(false);
+    // Every row is one line high. Saying so spares the view from measuring each row it is told
+    // has changed, which made a keystroke over 10,000 rows take a quarter of a second.
+    fileTree->setUniformRowHeights(true);
     fileTree->setHeaderLabels({QStringLiteral("Directories"), QStringLiteral("Source file"),
                                QStringLiteral("Target filenames")});
     layout->addWidget(fileTree);
