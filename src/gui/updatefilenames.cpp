@@ -10,16 +10,15 @@ void Gui::UpdateFilenames()
 {
     const naming::Patterns patterns(filenameEdit->text(), outputPatternEdit->text());
 
-    // The view handles every change notice on its own, which made one keystroke cost the square
-    // of the number of rows; so the rows change silently and the view hears of them once.
-    QAbstractItemModel *model = fileTree->model();
+    // Told of each changed row, the view works out where every one of them lies, which cost
+    // more than computing the names; so the rows change silently and the view simply repaints
+    // what it shows, reading the new texts. Rows out of sight are read when they come into view.
     {
-        const QSignalBlocker silence(model);
+        const QSignalBlocker silence(fileTree->model());
         for (int row = 0; row < fileTree->topLevelItemCount(); ++row) {
             QTreeWidgetItem *item = fileTree->topLevelItem(row);
             item->setText(2, patterns.TargetName(item->text(0), item->text(1)));
         }
     }
-    if (const int rows = fileTree->topLevelItemCount())
-        emit model->dataChanged(model->index(0, 2), model->index(rows - 1, 2));
+    fileTree->viewport()->update();
 }
