@@ -314,35 +314,34 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
     const QByteArray src = QFile::encodeName(source);
     const QByteArray dst = QFile::encodeName(target);
 
-    struct stat srcStat;
-    if (src.isEmpty() || ::lstat(src.constData(), &srcStat) != 0) {
-        if (src.isEmpty() || errno == ENOENT)
-            return Fail(error, QStringLiteral("source does not exist"));
-        return FailErrno(error, "source", errno);
-    }
-    if (!S_ISREG(srcStat.st_mode) && !S_ISLNK(srcStat.st_mode))
-        return Fail(error, QStringLiteral("source is not a regular file"));
+    if (src.isEmpty())
+        return Fail(error, QStringLiteral("source does not exist"));
     if (dst.isEmpty())
         return Fail(error, QStringLiteral("no target given"));
 
-    // Only for a clear reason: what keeps an existing target safe are the calls below, which
-    // all refuse to replace anything that appears after this check.
-    struct stat dstStat;
-    if (::lstat(dst.constData(), &dstStat) == 0)
-        return Fail(error, QStringLiteral("target exists"));
-
+    // What keeps an existing target safe is that this rename, like every later step, refuses
+    // to replace anything; no check beforehand could, as a file may appear right after it.
     if (RenameNoReplace(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData()) == 0)
         return true;
     const int err = errno;
     if (err == EEXIST)
         return Fail(error, QStringLiteral("target exists"));
-    if (err == EXDEV)
-        return CopyAcross(src, srcStat, dst, error, progress);
-    if (err == ENOENT) {
-        // Either name may be the missing one; say which.
-        if (::lstat(src.constData(), &srcStat) != 0 && errno == ENOENT)
+    struct stat srcStat;
+    if (::lstat(src.constData(), &srcStat) != 0) {
+        if (errno == ENOENT)
             return Fail(error, QStringLiteral("source does not exist"));
+        return FailErrno(error, "source", errno);
+    }
+    if (err == ENOENT)
         return Fail(error, QStringLiteral("target folder does not exist"));
+    if (err == EXDEV) {
+        if (!S_ISREG(srcStat.st_mode))
+            return Fail(error, QStringLiteral("source is not a regular file"));
+        // Spares a long copy that could only fail at its end; the copy is safe without it.
+        struct stat dstStat;
+        if (::lstat(dst.constData(), &dstStat) == 0)
+            return Fail(error, QStringLiteral("target exists"));
+        return CopyAcross(src, srcStat, dst, error, progress);
     }
     if (!NoReplaceUnsupported(err))
         return FailErrno(error, "rename", err);
