@@ -3,26 +3,108 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Folders are read with readdir and one stat per entry, as `find` does: listing through QDir
+// builds a file-info object per entry and costs many times more, and the scan is what a user
+// waits for after choosing folders.
+
 namespace files {
+
+namespace {
+
+// Calls visit(name, size) for every non-hidden entry of the open folder dirFd that is of the
+// wanted type (S_IFDIR or S_IFREG), links counting as what they point at. Closes dirFd.
+template<typename Visit>
+void ForEachEntry(int dirFd, mode_t wanted, Visit visit)
+{
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') // hidden entries, "." and ".."
+            continue;
+        // The folder listing already tells most types; links, and file systems that do not
+        // say, are asked. Only files need their size.
+        const bool typeKnown = entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK;
+        if (typeKnown && mode_t(DTTOIF(entry->d_type)) != wanted)
+            continue;
+        struct stat st = {};
+        if (!typeKnown || wanted == S_IFREG) {
+            if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 || (st.st_mode & S_IFMT) != wanted)
+                continue;
+        }
+        visit(entry->d_name, qint64(st.st_size));
+    }
+    ::closedir(dir);
+}
+
+int OpenFolder(const QString &path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString &rootPath,
+                                      const QString &folderPath)
+{
+    // The folder's text in the table: its path less a leading root, compared ignoring case.
+    const QString relative = folderPath.startsWith(rootPath, Qt::CaseInsensitive)
+                                 ? folderPath.mid(rootPath.size())
+                                 : folderPath;
+    const QString folder = QDir::cleanPath(
+        QDir::isAbsolutePath(relative) ? relative : absoluteRoot + QLatin1Char('/') + relative);
+    const int dirFd = OpenFolder(folder); // fails for anything that is not a folder
+    if (dirFd < 0)
+        return std::nullopt;
+
+    // The largest file; ties go to the name that sorts first, compared case-sensitively.
+    bool found = false;
+    qint64 bestSize = -1;
+    QString bestName;
+    ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size) {
+        if (found && size < bestSize)
+            return;
+        const QString name = QFile::decodeName(rawName);
+        if (found && size == bestSize && name >= bestName)
+            return;
+        found = true;
+        bestSize = size;
+        bestName = name;
+    });
+    if (!found)
+        return std::nullopt;
+    return ReleaseFile{relative, WithTrailingSlash(folder) + bestName, bestName};
+}
+
+} // namespace
 
 QStringList Subfolders(const QString &folder)
 {
-    const QDir dir(folder);
-    if (folder.isEmpty() || !dir.exists())
+    const int dirFd = folder.isEmpty() ? -1 : OpenFolder(folder);
+    if (dirFd < 0)
         return {};
-    // Hidden folders are left out; the order is by name, ignoring letter case.
-    const QStringList names =
-        dir.entryList(QDir::AllDirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    // Ordered by name ignoring letter case, as a folder listing is.
+    std::vector<std::pair<QString, QString>> names; // lower-case name, name
+    ForEachEntry(dirFd, S_IFDIR, [&](const char *rawName, qint64) {
+        const QString name = QFile::decodeName(rawName);
+        names.emplace_back(name.toLower(), name);
+    });
+    std::sort(names.begin(), names.end());
+
+    const QString base = WithTrailingSlash(folder);
     QStringList paths;
-    paths.reserve(names.size());
-    const QString base = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    for (const QString &name : names)
-        paths.append(base + name);
+    paths.reserve(static_cast<qsizetype>(names.size()));
+    for (const auto &name : names)
+        paths.append(base + name.second);
     return paths;
 }
 
@@ -35,81 +117,18 @@ QString WithTrailingSlash(const QString &root)
     return root + QLatin1Char('/');
 }
 
-namespace {
-
-QString RelativeToRoot(const QString &rootPath, const QString &folderPath)
-{
-    if (folderPath.startsWith(rootPath, Qt::CaseInsensitive))
-        return folderPath.mid(rootPath.size());
-    return folderPath;
-}
-
-// The folder the relative path names, resolved the way QDir::cd resolves it: against the root
-// unless absolute, then made absolute and clean. Empty when it is not an existing folder.
-QString EnterFolder(const QString &rootPath, const QString &relative)
-{
-    QDir dir(rootPath);
-    if (!dir.cd(relative))
-        return {};
-    return QDir::cleanPath(dir.absolutePath());
-}
-
-} // namespace
-
 std::optional<ReleaseFile> ScanReleaseFolder(const QString &rootPath, const QString &folderPath)
 {
-    const QString relative = RelativeToRoot(rootPath, folderPath);
-    const QString folder = EnterFolder(rootPath, relative);
-    if (folder.isEmpty())
-        return std::nullopt;
-
-    // One readdir pass with a stat per entry, as `find` does: listing through QDir costs several
-    // times more per file, and the scan is what a user waits for after choosing folders.
-    const int dirFd = ::open(QFile::encodeName(folder).constData(),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return std::nullopt;
-    DIR *dir = ::fdopendir(dirFd);
-    if (!dir) {
-        ::close(dirFd);
-        return std::nullopt;
-    }
-
-    bool found = false;
-    qint64 bestSize = -1;
-    QString bestName;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.') // hidden files, "." and ".."
-            continue;
-        if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
-            continue;
-        struct stat st;
-        // Links count as the file they point to, as in a folder listing.
-        if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        const qint64 size = st.st_size;
-        if (found && size < bestSize)
-            continue;
-        const QString name = QFile::decodeName(entry->d_name);
-        if (found && size == bestSize && name >= bestName) // ties: first name, case-sensitively
-            continue;
-        found = true;
-        bestSize = size;
-        bestName = name;
-    }
-    ::closedir(dir);
-
-    if (!found)
-        return std::nullopt;
-    return ReleaseFile{relative, WithTrailingSlash(folder) + bestName, bestName};
+    return ScanFolder(QDir(rootPath).absolutePath(), rootPath, folderPath);
 }
 
 QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths)
 {
+    const QString absoluteRoot = QDir(rootPath).absolutePath();
     QList<ReleaseFile> releases;
     releases.reserve(folderPaths.size());
     for (const QString &path : folderPaths) {
-        if (auto release = ScanReleaseFolder(rootPath, path))
+        if (auto release = ScanFolder(absoluteRoot, rootPath, path))
             releases.append(std::move(*release));
     }
     return releases;
