@@ -4,8 +4,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <utility>
-#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -92,19 +90,18 @@ QStringList Subfolders(const QString &folder)
     const int dirFd = folder.isEmpty() ? -1 : OpenFolder(folder);
     if (dirFd < 0)
         return {};
-    // Ordered by name ignoring letter case, as a folder listing is.
-    std::vector<std::pair<QString, QString>> names; // lower-case name, name
-    ForEachEntry(dirFd, S_IFDIR, [&](const char *rawName, qint64) {
-        const QString name = QFile::decodeName(rawName);
-        names.emplace_back(name.toLower(), name);
-    });
-    std::sort(names.begin(), names.end());
-
     const QString base = WithTrailingSlash(folder);
     QStringList paths;
-    paths.reserve(static_cast<qsizetype>(names.size()));
-    for (const auto &name : names)
-        paths.append(base + name.second);
+    ForEachEntry(dirFd, S_IFDIR, [&](const char *rawName, qint64) {
+        paths.append(base + QFile::decodeName(rawName));
+    });
+    // Ordered by name ignoring letter case, as a folder listing is; names that differ only in
+    // case keep a fixed order. Sorting the paths themselves keeps one string per folder.
+    const auto name = [&base](const QString &path) { return QStringView(path).mid(base.size()); };
+    std::sort(paths.begin(), paths.end(), [&](const QString &a, const QString &b) {
+        const int byCase = name(a).compare(name(b), Qt::CaseInsensitive);
+        return byCase != 0 ? byCase < 0 : a < b;
+    });
     return paths;
 }
 

@@ -11,6 +11,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <utility>
+
 void Gui::SelectFolders()
 {
     QFileDialog dialog(this);
@@ -45,8 +47,13 @@ void Gui::SelectFolders()
         return;
 
     fileTree->clear();
+    // The folder list goes as soon as the scan is done: with many folders it would otherwise
+    // still hold memory while the rows are built.
+    const QList<files::ReleaseFile> releases =
+        files::ScanReleaseFolders(rootPath, std::exchange(releaseFolders, {}));
     QList<QTreeWidgetItem *> rows;
-    for (const files::ReleaseFile &release : files::ScanReleaseFolders(rootPath, releaseFolders)) {
+    rows.reserve(releases.size());
+    for (const files::ReleaseFile &release : releases) {
         auto *item = new QTreeWidgetItem;
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
         item->setText(0, release.folder);
