@@ -2,8 +2,7 @@
 
 NoEditDelegate::NoEditDelegate(QObject *parent)
     : QStyledItemDelegate(parent)
-{
-}
+{}
 
 QWidget *NoEditDelegate::createEditor(QWidget *, const QStyleOptionViewItem &,
                                       const QModelIndex &) const
