@@ -8,37 +8,37 @@
 
 namespace cli {
 
-QString ConflictName(Conflict conflict)
+namespace {
+
+struct ConflictText
+{
+    const char *name;   // as the preview and the JSON show it
+    const char *reason; // as a failure line says it
+};
+
+ConflictText Text(Conflict conflict)
 {
     switch (conflict) {
     case Conflict::None:
         break;
     case Conflict::Empty:
-        return QStringLiteral("empty");
+        return {"empty", "empty target name: the target would be the root folder"};
     case Conflict::Exists:
-        return QStringLiteral("exists");
+        return {"exists", "target exists"};
     case Conflict::Duplicate:
-        return QStringLiteral("duplicate");
+        return {"duplicate", "duplicate target: an earlier row has the same one"};
     }
-    return QString();
+    return {"", ""};
+}
+
+} // namespace
+
+QString ConflictName(Conflict conflict)
+{
+    return QString::fromLatin1(Text(conflict).name);
 }
 
 namespace {
-
-QString ConflictReason(Conflict conflict)
-{
-    switch (conflict) {
-    case Conflict::None:
-        break;
-    case Conflict::Empty:
-        return QStringLiteral("empty target name: the target would be the root folder");
-    case Conflict::Exists:
-        return QStringLiteral("target exists");
-    case Conflict::Duplicate:
-        return QStringLiteral("duplicate target: an earlier row has the same one");
-    }
-    return QString();
-}
 
 // lstat semantics: a dangling link still occupies the name.
 bool Occupied(const QString &path)
@@ -129,7 +129,7 @@ int ApplyPlan(Plan &plan, const std::function<void(int)> &beforeRow,
         if (beforeRow)
             beforeRow(index);
         if (row.conflict != Conflict::None)
-            row.error = ConflictReason(row.conflict);
+            row.error = QString::fromLatin1(Text(row.conflict).reason);
         else if (!QFileInfo::exists(row.release.absolutePath))
             row.error = QStringLiteral("source does not exist");
         else
