@@ -115,12 +115,9 @@ void MakeSeason(const QString &season, int count, int filesPerFolder)
 double Scan(WindowDriver &window, const QString &season)
 {
     QElapsedTimer timer;
-    WindowDriver::Answer answer;
-    answer.showFolder = QFileInfo(season).absolutePath();
-    answer.select = {QFileInfo(season).fileName()};
-    answer.beforeClosing = [&] { timer.start(); };
     QString error;
-    window.OpenFolders(answer, &error);
+    window.OpenFolders({QFileInfo(season).absolutePath(), {QFileInfo(season).fileName()}, true},
+                       &error, [&] { timer.start(); });
     const double ms = timer.nsecsElapsed() / 1e6;
     if (!error.isEmpty())
         qFatal("scan: %s", qPrintable(error));

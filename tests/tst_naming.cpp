@@ -147,42 +147,39 @@ void TestNaming::suggestion_data()
 {
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QString>("rootPath");
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("pattern"); // common prefix, "%1", tag-anchored suffix
 
-    Row("two episodes",
-        QStringList{"Show.S01E01.720p.HDTV.x264-GRP", "Show.S01E02.720p.HDTV.x264-GRP"}, "",
-        "Show.S01E0", "Show.S01E0%1.720p");
-    Row("09 and 10",
-        QStringList{"Show.S01E09.720p.HDTV.x264-GRP", "Show.S01E10.720p.HDTV.x264-GRP"}, "",
-        "Show.S01E", "Show.S01E%1.720p");
+    const auto two = [](const char *first, const char *second) {
+        return QStringList{first, second};
+    };
+    Row("two episodes", two("Show.S01E01.720p.HDTV.x264-GRP", "Show.S01E02.720p.HDTV.x264-GRP"), "",
+        "Show.S01E0%1.720p");
+    Row("09 and 10", two("Show.S01E09.720p.HDTV.x264-GRP", "Show.S01E10.720p.HDTV.x264-GRP"), "",
+        "Show.S01E%1.720p");
     Row("list order decides the anchor",
-        QStringList{"Show.S01E01.German.DL.720p.HDTV", "Show.S01E02.German.DL.720p.HDTV"}, "",
-        "Show.S01E0", "Show.S01E0%1.German");
-    Row("no tag in every row", QStringList{"Show.S01E01.HDTV-GRP", "Show.S01E02.WEB-GRP"}, "",
-        "Show.S01E0", "Show.S01E0%1-GRP");
-    Row("anchor case from last row", QStringList{"Show.S01E01.720p.HDTV", "Show.S01E02.720P.HDTV"},
-        "", "Show.S01E0", "Show.S01E0%1.720P");
-    Row("tag runs past the cut", QStringList{"Show.S01E01.WEBHDTV", "Show.S01E02.WEBHDTV"}, "",
-        "Show.S01E0", "Show.S01E0%1.WEBHD");
-    Row("last occurrence only", QStringList{"A1.dl.HDTV.dl", "A2.dl.HDTV.dl"}, "", "A",
-        "A%1.dl.HDTV");
-    Row("one row", QStringList{"Show.S01E01.720p"}, "", "Show.S01E01.720p",
-        "Show.S01E01.720p%1Show.S01E01.720p");
-    Row("different length", QStringList{"ab.720p", "xab.720p"}, "", "", "%1ab.720p");
-    Row("no rows", QStringList{}, "", "", "%1");
-    Row("root path removed", QStringList{"/r/Show.S01E01.720p", "/r/Show.S01E02.720p"}, "/r/",
-        "/r/Show.S01E0", "Show.S01E0%1.720p");
+        two("Show.S01E01.German.DL.720p.HDTV", "Show.S01E02.German.DL.720p.HDTV"), "",
+        "Show.S01E0%1.German");
+    Row("no tag in every row", two("Show.S01E01.HDTV-GRP", "Show.S01E02.WEB-GRP"), "",
+        "Show.S01E0%1-GRP");
+    Row("anchor case from last row", two("Show.S01E01.720p.HDTV", "Show.S01E02.720P.HDTV"), "",
+        "Show.S01E0%1.720P");
+    Row("tag runs past the cut", two("Show.S01E01.WEBHDTV", "Show.S01E02.WEBHDTV"), "",
+        "Show.S01E0%1.WEBHD");
+    Row("last occurrence only", two("A1.dl.HDTV.dl", "A2.dl.HDTV.dl"), "", "A%1.dl.HDTV");
+    Row("one row", QStringList{"Show.S01E01.720p"}, "", "Show.S01E01.720p%1Show.S01E01.720p");
+    Row("different length", two("ab.720p", "xab.720p"), "", "%1ab.720p");
+    Row("no rows", QStringList{}, "", "%1");
+    Row("root path removed", two("/r/Show.S01E01.720p", "/r/Show.S01E02.720p"), "/r/",
+        "Show.S01E0%1.720p");
 }
 
 void TestNaming::suggestion()
 {
     QFETCH(QStringList, rows);
     QFETCH(QString, rootPath);
-    const QString prefix = naming::CommonPrefix(rows);
-    QTEST(prefix, "prefix");
     const QString suffix = naming::CommonTagSuffix(rows, naming::ReleaseTags());
-    QTEST(naming::SuggestedFilenamePattern(prefix, suffix, rootPath), "pattern");
+    QTEST(naming::SuggestedFilenamePattern(naming::CommonPrefix(rows), suffix, rootPath),
+          "pattern");
 }
 
 QTEST_GUILESS_MAIN(TestNaming)

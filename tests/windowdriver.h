@@ -34,32 +34,24 @@ struct WindowDriver
         filename = edits.value(0);
         output = edits.value(1);
         tree = gui.findChild<QTreeWidget *>();
-        for (QPushButton *button : gui.findChildren<QPushButton *>()) {
-            if (button->text() == QLatin1String("Open Folder(s)"))
-                open = button;
-            else if (button->text() == QLatin1String("Process"))
-                process = button;
-        }
+        const auto buttons = gui.findChildren<QPushButton *>(); // in the order they were made
+        open = buttons.value(0);
+        process = buttons.value(1);
         gui.show();
     }
 
     // What the dialog is to do once it shows.
     struct Answer
     {
-        Answer(QString showFolder = {}, QStringList select = {}, bool accept = true)
-            : showFolder(std::move(showFolder))
-            , select(std::move(select))
-            , accept(accept)
-        {}
-        QString showFolder;                  // folder to move the dialog to first, if any
-        QStringList select;                  // entries to select in its list view, in this order
-        bool accept = true;                  // accept, or cancel
-        std::function<void()> beforeClosing; // called right before the dialog is answered
+        QString showFolder; // folder to move the dialog to first, if any
+        QStringList select; // entries to select in its list view, in this order
+        bool accept = true; // accept, or cancel
     };
 
-    // Clicks "Open Folder(s)" and answers the dialog. Returns the folder the dialog opened at;
-    // any trouble answering it lands in error.
-    QString OpenFolders(const Answer &answer, QString *error)
+    // Clicks "Open Folder(s)" and answers the dialog, calling beforeClosing right before the
+    // answer. Returns the folder the dialog opened at; any trouble answering lands in error.
+    QString OpenFolders(const Answer &answer, QString *error,
+                        const std::function<void()> &beforeClosing = {})
     {
         QString openedAt;
         // A local timer: should no dialog show, nothing fires later with these references gone.
@@ -89,8 +81,8 @@ struct WindowDriver
                                                           QItemSelectionModel::Rows);
             }
             const bool accept = answer.accept && error->isEmpty();
-            if (answer.beforeClosing)
-                answer.beforeClosing();
+            if (beforeClosing)
+                beforeClosing();
             QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
         });
         answerer.start(0);
