@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Fuzzes the naming engine with libFuzzer: ./fuzz.sh [SECONDS] (default 60).
 # Builds fuzz_naming with clang in build-fuzz/ and runs it from the committed corpus in
 # fuzz/corpus. New interesting inputs go to build-fuzz/fuzz-new (not the committed corpus);

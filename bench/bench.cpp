@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
 // Measures the costs a user feels, each beside a floor measured in the same run: a keystroke in
 // the output pattern, the pattern suggestion, the folder scan, "Process", and the memory the
 // window needs for its rows. Makes its own data in a temporary folder and removes it.

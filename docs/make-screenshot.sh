@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Remakes docs/window.png: opens a small season of release folders in the window under Xvfb,
 # lets the suggestion fill the patterns, types an output pattern and captures the screen.
 # Needs: xvfb, xdotool, imagemagick (apt-get install xvfb xauth xdotool imagemagick).

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
 // Fuzz target for the naming engine. The input is read as UTF-16 code units (two bytes each,
 // little-endian, a trailing odd byte ignored), so any unit shows up, lone surrogates included.
 // The units are cut at every U+000A into: filename pattern, output pattern, root path, then

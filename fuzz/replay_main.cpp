@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
 // Feeds stored inputs to the fuzz target without libFuzzer: every file named on the command
 // line, and every file inside every directory named there.
 

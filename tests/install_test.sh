@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Installs the build into a scratch prefix and checks that what landed there works on its own:
 # the window starts, the command line tool answers --version, the menu entry validates.
 # Usage: install_test.sh BUILD_DIR EXPECT_CLI(0|1) VERSION

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Builds the Debian package from the build folder into a scratch folder and looks inside it:
 # the control data (name, version, computed dependencies) and the files it would install.
 # Usage: package_test.sh BUILD_DIR EXPECT_CLI(0|1) VERSION

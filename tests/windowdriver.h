@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
 #pragma once
 
 // Drives the real window the way a person does: finds its widgets, answers its folder dialog

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Shared set-up of ./run, ./test and ./bench: installs the Debian packages that are missing,
 # then configures and builds into build/. Sourced, not run; extra packages come in
 # extra_packages, and the caller's working folder is left as it was.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE // renameat2 and RENAME_NOREPLACE in <stdio.h>
 #endif
