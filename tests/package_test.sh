@@ -44,6 +44,8 @@ contents=$(dpkg-deb -c "$deb")
 echo "$contents"
 expect=(./usr/bin/move-rename
         ./usr/share/applications/move-rename.desktop
+        ./usr/share/doc/move-rename/changelog.gz
+        ./usr/share/doc/move-rename/copyright
         ./usr/share/icons/hicolor/scalable/apps/move-rename.svg)
 [ "$expect_cli" = 1 ] && expect+=(./usr/bin/move-rename-cli)
 # Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
