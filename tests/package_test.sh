@@ -46,8 +46,10 @@ expect=(./usr/bin/move-rename
         ./usr/share/applications/move-rename.desktop
         ./usr/share/doc/move-rename/changelog.gz
         ./usr/share/doc/move-rename/copyright
-        ./usr/share/icons/hicolor/scalable/apps/move-rename.svg)
-[ "$expect_cli" = 1 ] && expect+=(./usr/bin/move-rename-cli)
+        ./usr/share/icons/hicolor/scalable/apps/move-rename.svg
+        ./usr/share/man/man1/move-rename.1.gz)
+[ "$expect_cli" = 1 ] && expect+=(./usr/bin/move-rename-cli
+                                  ./usr/share/man/man1/move-rename-cli.1.gz)
 # Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
 files=$(awk '$1 ~ /^-/ { print $NF }' <<<"$contents" | sort)
 wanted=$(printf '%s\n' "${expect[@]}" | sort)

@@ -6,7 +6,9 @@
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-packages=(cmake g++ make qt6-base-dev libgl-dev ${extra_packages[@]+"${extra_packages[@]}"})
+# help2man makes the command line's manual page from its --help.
+packages=(cmake g++ make qt6-base-dev libgl-dev help2man
+          ${extra_packages[@]+"${extra_packages[@]}"})
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
