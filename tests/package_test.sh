@@ -47,7 +47,8 @@ expect=(./usr/bin/move-rename
         ./usr/share/doc/move-rename/changelog.gz
         ./usr/share/doc/move-rename/copyright
         ./usr/share/icons/hicolor/scalable/apps/move-rename.svg
-        ./usr/share/man/man1/move-rename.1.gz)
+        ./usr/share/man/man1/move-rename.1.gz
+        ./usr/share/metainfo/org.example.move_rename.metainfo.xml)
 [ "$expect_cli" = 1 ] && expect+=(./usr/bin/move-rename-cli
                                   ./usr/share/man/man1/move-rename-cli.1.gz)
 # Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
