@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Installs the build into a scratch prefix and checks that what landed there works on its own:
-# the window starts, the command line tool answers --version, its manual page lists every
-# option that --help lists, the menu entry validates.
+# the window starts, the command line tool answers --version, its manual page and its bash
+# completion know every option that --help lists, the menu entry validates.
 # Usage: install_test.sh BUILD_DIR EXPECT_CLI(0|1) VERSION
 set -euo pipefail
 build=$1 expect_cli=$2 version=$3
@@ -51,6 +51,37 @@ $missing"
         echo "the manual page lists every option"
     else
         skipped+=("man not found (Debian package man-db)")
+    fi
+
+    if [ -f /usr/share/bash-completion/bash_completion ]; then
+        # What bash offers for the words given, the last being completed, in a folder that
+        # holds one folder and one file, with the completion found where bash-completion looks.
+        mkdir -p "$tmp/tree/Season" && touch "$tmp/tree/file"
+        offered() {
+            (cd "$tmp/tree" && PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share \
+                BASH_COMPLETION_USER_DIR=$tmp bash -c '
+                    source /usr/share/bash-completion/bash_completion
+                    __load_completion move-rename-cli || { echo "(none found)"; exit; }
+                    COMP_WORDS=(move-rename-cli "$@") COMP_CWORD=$#
+                    COMP_LINE=${COMP_WORDS[*]} COMP_POINT=${#COMP_LINE}
+                    $(complete -p move-rename-cli | cut -d" " -f3) move-rename-cli "${@: -1}" \
+                        "${COMP_WORDS[-2]}"
+                    printf "%s\n" "${COMPREPLY[@]}"' bash "$@") | sort
+        }
+        check() {
+            local want=$1 got
+            shift
+            got=$(offered "$@")
+            [ "$got" = "$want" ] ||
+                fail "completing 'move-rename-cli $*' offers '$got', not '$want'"
+        }
+        check "$(grep -e '^--' <<<"$options")" --
+        check Season ''
+        check Season --root ''
+        check '' --filename ''
+        echo "bash completion offers every long option, and folders for FOLDER and --root"
+    else
+        skipped+=("bash-completion not found (Debian package bash-completion)")
     fi
 elif [ -e "$cli" ]; then
     fail "move-rename-cli was installed although the build has no such target"

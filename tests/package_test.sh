@@ -50,6 +50,7 @@ expect=(./usr/bin/move-rename
         ./usr/share/man/man1/move-rename.1.gz
         ./usr/share/metainfo/org.example.move_rename.metainfo.xml)
 [ "$expect_cli" = 1 ] && expect+=(./usr/bin/move-rename-cli
+                                  ./usr/share/bash-completion/completions/move-rename-cli
                                   ./usr/share/man/man1/move-rename-cli.1.gz)
 # Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
 files=$(awk '$1 ~ /^-/ { print $NF }' <<<"$contents" | sort)
