@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Builds the Debian package from the build folder into a scratch folder and looks inside it:
-# the control data (name, version, computed dependencies) and the files it would install.
+# the control data (name, version, computed dependencies) and the files it would install; then
+# lets Debian's own checkers judge it: lintian the package, appstreamcli its AppStream metadata,
+# python3-debian its machine-readable copyright file.
 # Usage: package_test.sh BUILD_DIR EXPECT_CLI(0|1) VERSION
 set -euo pipefail
 build=$1 expect_cli=$2 version=$3
@@ -59,3 +61,45 @@ wanted=$(printf '%s\n' "${expect[@]}" | sort)
     fail "package files differ from the expected ones:
 $(diff <(echo "$wanted") <(echo "$files") || true)"
 echo "package looks complete"
+
+root=$tmp/root
+dpkg-deb -x "$deb" "$root"
+skipped=()
+# Errors and warnings fail; the informational tags are shown.
+if command -v lintian >/dev/null; then
+    echo "\$ lintian --fail-on error,warning --display-info $(basename "$deb")"
+    lintian --fail-on error,warning --display-info "$deb" || fail "lintian found errors or warnings"
+else
+    skipped+=("lintian not found (Debian package lintian)")
+fi
+# validate-tree also checks that the metadata's launchable names the installed menu entry.
+if command -v appstreamcli >/dev/null; then
+    echo "\$ appstreamcli validate --no-net usr/share/metainfo/*.metainfo.xml"
+    appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml ||
+        fail "the AppStream metadata does not validate"
+    echo "\$ appstreamcli validate-tree --no-net ROOT"
+    appstreamcli validate-tree --no-net "$root" || fail "the installed tree does not validate"
+else
+    skipped+=("appstreamcli not found (Debian package appstream)")
+fi
+# A parser of the machine-readable format, strict about missing fields; a licence must have
+# its text, in its Files paragraph or in a License paragraph of its own.
+if /usr/bin/python3 -c 'import debian.copyright' 2>/dev/null; then
+    /usr/bin/python3 - "$root/usr/share/doc/move-rename/copyright" <<'PYTHON' ||
+import sys
+from debian.copyright import Copyright
+with open(sys.argv[1]) as file:
+    copyright = Copyright(file, strict=True)
+texts = {p.license.synopsis for p in copyright.all_license_paragraphs() if p.license.text}
+for paragraph in copyright.all_files_paragraphs():
+    license = paragraph.license
+    if not license.text and license.synopsis not in texts:
+        sys.exit(f"no text for licence {license.synopsis} of {' '.join(paragraph.files)}")
+PYTHON
+        fail "the copyright file is not in the machine-readable format"
+    echo "the copyright file is machine-readable"
+else
+    skipped+=("the Python module debian not found (Debian package python3-debian)")
+fi
+
+[ ${#skipped[@]} -eq 0 ] || { printf 'SKIP: %s\n' "${skipped[@]}"; exit "$skip"; }
