@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Move & Rename developers
 
+#include "share.h"
 #include "windowdriver.h"
 
 #include <QDirIterator>
@@ -14,6 +15,7 @@ class tst_Cli : public QObject
     Q_OBJECT
 
     QTemporaryDir temp;
+    Share share;
     QString r; // the case's folder R, made afresh for every case
     QProcess cli;
 
@@ -26,11 +28,19 @@ class tst_Cli : public QObject
     }
 
 private slots:
+    void initTestCase() { QVERIFY(share.Mount()); }
+
     // With "%1.%2" and "%1": a row that moves, a duplicate of it, a target that exists, a target
-    // that is a dangling link, one more that moves, and an empty target.
+    // that is a dangling link, one more that moves, and an empty target. Made on the share for
+    // rows whose tag says so.
     void init()
     {
-        r = temp.filePath(QTest::currentTestFunction() + QString(QTest::currentDataTag()) + "/R/");
+        const QString tag = QTest::currentDataTag();
+        const bool onShare = tag.startsWith("on the share: ");
+        if (onShare && share.refused)
+            QSKIP(share.kRefused);
+        r = (onShare ? share.mountPoint : temp)
+                .filePath(QTest::currentTestFunction() + tag + "/R/");
         cli.setWorkingDirectory(r);
         QVERIFY(WriteFile(r + "Ep1.a/one.mkv", 11) && WriteFile(r + "Ep1.b/two.mkv", 12) &&
                 WriteFile(r + "Ep2.a/three.mkv", 13) && WriteFile(r + "Ep3.a/four.mkv", 14) &&
@@ -77,8 +87,9 @@ private slots:
         };
         const QStringList conflicts{"--apply", "--filename", "%1.%2", "."};
         row("preview: the same without --apply", conflicts.mid(1), 0);
-        row("conflicts stay", conflicts, 1, {"duplicate", "exists", "exists", "empty"},
-            {"Ep1.a/one.mkv>Ep1.mkv", "Ep4.a/five.mkv>Ep4.mkv"});
+        for (const char *tag : {"conflicts stay", "on the share: conflicts stay"})
+            row(tag, conflicts, 1, {"duplicate", "exists", "exists", "empty"},
+                {"Ep1.a/one.mkv>Ep1.mkv", "Ep4.a/five.mkv>Ep4.mkv"});
         row("clean, several folders",
             {"--apply", "--filename", "Ep%1.%2", "--output", "%2%1", "Ep4.a", "Ep1.b"}, 0, {},
             {"Ep4.a/five.mkv>a4.mkv", "Ep1.b/two.mkv>b1.mkv"});

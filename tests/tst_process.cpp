@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Move & Rename developers
 
+#include "share.h"
 #include "windowdriver.h"
 
 #include <QDirIterator>
@@ -36,56 +37,65 @@ class tst_Process : public QObject
 {
     Q_OBJECT
 
+    Share share;
+
 private slots:
+    void initTestCase() { QVERIFY(share.Mount()); }
     void walk_data();
     void walk();
 };
 
 void tst_Process::walk_data()
 {
+    QTest::addColumn<bool>("onShare");        // the whole folder tree lies on the share
     QTest::addColumn<QStringList>("targets"); // set in column 2 of rows A, B, ...
     QTest::addColumn<QString>("fault");       // what happens after the scan
     // Per row: "=> path" moved there, "!! path" warned with that target, "" kept silently,
     // "-" unticked. Paths are under the folder that holds the root, {dir} is that folder.
     QTest::addColumn<QStringList>("outcome");
 
-    QTest::newRow("target exists: left untouched, row stays")
-        << QStringList{"taken.mkv"} << "taken" << QStringList{"!! root/taken.mkv"};
-    QTest::newRow("two rows, one target: the first moves")
-        << QStringList{"same.mkv", "same.mkv"} << ""
-        << QStringList{"=> root/same.mkv", "!! root/same.mkv"};
-    QTest::newRow("target folder missing")
-        << QStringList{"sub/name.mkv"} << "" << QStringList{"!! root/sub/name.mkv"};
-    QTest::newRow("root deleted: nothing happens, Process stays enabled")
-        << QStringList{"name.mkv"} << "root deleted" << QStringList{""};
-    QTest::newRow("source vanished: silent, row stays, the next row moves")
-        << QStringList{"a.mkv", "b.mkv"} << "vanish A" << QStringList{"", "=> root/b.mkv"};
-    QTest::newRow("empty target names the root itself")
-        << QStringList{""} << "" << QStringList{"!! root"};
-    QTest::newRow("absolute target used as is")
-        << QStringList{"{dir}/elsewhere.mkv"} << "" << QStringList{"=> elsewhere.mkv"};
-    QTest::newRow("three successes empty the table")
-        << QStringList{"1.mkv", "2.mkv", "3.mkv"} << ""
-        << QStringList{"=> root/1.mkv", "=> root/2.mkv", "=> root/3.mkv"};
-    QTest::newRow("a second click during the walk does the rest")
-        << QStringList{"1.mkv", "2.mkv", "3.mkv"} << "click again"
-        << QStringList{"=> root/1.mkv", "=> root/2.mkv", "=> root/3.mkv"};
-    QTest::newRow("unticked rows between ticked ones stay")
-        << QStringList{"1.mkv", "2.mkv", "3.mkv", "4.mkv", "5.mkv"} << ""
-        << QStringList{"=> root/1.mkv", "-", "-", "=> root/4.mkv", "=> root/5.mkv"};
-    // Copied across, the file does not fit: no partial file may stay behind.
-    QTest::newRow("onto a full 1 MB tmpfs: source kept, nothing left there")
-        << QStringList{"{dir}/full/big.mkv"} << "full" << QStringList{"!! full/big.mkv"};
-    // Sixty rows from patterns that collide, some unticked, some targets taken beforehand.
-    QTest::newRow("random") << QStringList() << "random" << QStringList();
+    for (const bool onShare : {false, true}) {
+        Row(onShare, "target exists: left untouched, row stays")
+            << QStringList{"taken.mkv"} << "taken" << QStringList{"!! root/taken.mkv"};
+        Row(onShare, "two rows, one target: the first moves")
+            << QStringList{"same.mkv", "same.mkv"} << ""
+            << QStringList{"=> root/same.mkv", "!! root/same.mkv"};
+        Row(onShare, "target folder missing")
+            << QStringList{"sub/name.mkv"} << "" << QStringList{"!! root/sub/name.mkv"};
+        Row(onShare, "root deleted: nothing happens, Process stays enabled")
+            << QStringList{"name.mkv"} << "root deleted" << QStringList{""};
+        Row(onShare, "source vanished: silent, row stays, the next row moves")
+            << QStringList{"a.mkv", "b.mkv"} << "vanish A" << QStringList{"", "=> root/b.mkv"};
+        Row(onShare, "empty target names the root itself")
+            << QStringList{""} << "" << QStringList{"!! root"};
+        Row(onShare, "absolute target used as is")
+            << QStringList{"{dir}/elsewhere.mkv"} << "" << QStringList{"=> elsewhere.mkv"};
+        Row(onShare, "three successes empty the table")
+            << QStringList{"1.mkv", "2.mkv", "3.mkv"} << ""
+            << QStringList{"=> root/1.mkv", "=> root/2.mkv", "=> root/3.mkv"};
+        Row(onShare, "a second click during the walk does the rest")
+            << QStringList{"1.mkv", "2.mkv", "3.mkv"} << "click again"
+            << QStringList{"=> root/1.mkv", "=> root/2.mkv", "=> root/3.mkv"};
+        Row(onShare, "unticked rows between ticked ones stay")
+            << QStringList{"1.mkv", "2.mkv", "3.mkv", "4.mkv", "5.mkv"} << ""
+            << QStringList{"=> root/1.mkv", "-", "-", "=> root/4.mkv", "=> root/5.mkv"};
+        // Copied across, the file does not fit: no partial file may stay behind.
+        Row(onShare, "onto a full 1 MB tmpfs: source kept, nothing left there")
+            << QStringList{"{dir}/full/big.mkv"} << "full" << QStringList{"!! full/big.mkv"};
+        // Sixty rows from patterns that collide, some unticked, some targets taken beforehand.
+        Row(onShare, "random") << QStringList() << "random" << QStringList();
+    }
 }
 
 void tst_Process::walk()
 {
+    QFETCH(bool, onShare);
     QFETCH(QStringList, targets);
     QFETCH(QString, fault);
     QFETCH(QStringList, outcome);
-    QTemporaryDir temp;
+    if (onShare && share.refused)
+        QSKIP(share.kRefused);
+    QTemporaryDir temp(share.Template(onShare));
     const QString dir = temp.path(), root = dir + "/root";
     const auto source = [&](const QString &f) { return root + '/' + f + '/' + f + ".mkv"; };
     // Only the warnings a test announces may appear.
@@ -123,9 +133,10 @@ void tst_Process::walk()
 
     const QString full = dir + "/full"; // a 1 MB tmpfs in one row, an empty folder elsewhere
     QVERIFY(QDir().mkdir(full));
-    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-q", full}); });
+    const QString behind = share.Behind(full); // on the share, moves there are no renames
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-q", behind}); });
     if (fault == "full" &&
-        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", full}) != 0)
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", behind}) != 0)
         QSKIP("cannot mount a small tmpfs here (the message is in the log)");
     if (fault == "taken")
         QVERIFY(WriteFile(root + "/taken.mkv", 10, 'z'));

@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 Move & Rename developers
 
 #include "safemove.h"
+#include "share.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,49 +44,76 @@ class TestSafeMove : public QObject
 {
     Q_OBJECT
 
+    Share share;
+
 private slots:
+    void initTestCase() { QVERIFY(share.Mount()); }
+
     // All or nothing, and nothing at the target is ever replaced: the file arrives whole with its
-    // mode and mtime, or the source stays as it is and the target folder holds nothing new.
+    // mode and mtime, or the source stays as it is and the target folder holds nothing new. On
+    // the share, the target (and a source on the same file system) lie there.
     void move_data()
     {
+        QTest::addColumn<bool>("onShare");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
-        for (const char *how : {"same file system", "across file systems", "appears during copy"})
-            for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
-                QTest::addRow("%s at target, %s", kind, how)
-                    << QString(kind) + '/' + how << "target exists";
         const auto sys = [](QString what, int err) { return what + ": " + qt_error_string(err); };
-        const QString changed = "source changed during copy";
-        QTest::newRow("several buffers") << "" << QString();
-        // The hidden temporary name must still fit the 255-byte limit.
-        QTest::newRow("longest name") << "long name" << QString();
-        QTest::newRow("target disk full") << "full" << sys("copy", ENOSPC);
-        // The copy is already published when the source refuses to go: it must be taken back.
-        QTest::newRow("source cannot be removed") << "locked" << sys("remove source", EPERM);
-        QTest::newRow("source still being written") << "grows" << changed;
-        QTest::newRow("source rewritten in place") << "rewritten" << changed;
+        const QString changed = "source changed during copy", exists = "target exists";
+        for (const bool onShare : {false, true}) {
+            for (const char *how :
+                 {"same file system", "across file systems", "appears during copy"})
+                for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
+                    Row(onShare, QString("%1 at target, %2").arg(kind, how))
+                        << QString(kind) + '/' + how << exists;
+            Row(onShare, "several buffers") << "" << QString();
+            // The hidden temporary name must still fit the 255-byte limit.
+            Row(onShare, "longest name") << "long name" << QString();
+            Row(onShare, "target disk full") << "full" << sys("copy", ENOSPC);
+            // The copy is already published when the source refuses to go: it must be taken back.
+            Row(onShare, "source cannot be removed") << "locked" << sys("remove source", EPERM);
+            Row(onShare, "source still being written") << "grows" << changed;
+            Row(onShare, "source rewritten in place") << "rewritten" << changed;
+        }
+        // Another client takes the name as the share refuses the link, or while it holds our
+        // placeholder right before the check.
+        Row(true, "name taken by another client as the link fails") << "taken" << exists;
+        Row(true, "placeholder replaced by another client") << "replaced" << exists;
+        Row(true, "placeholder written to by another client") << "written" << exists;
     }
     void move()
     {
+        QFETCH(bool, onShare);
         QFETCH(QString, fault);
         QFETCH(QString, reason);
-        QTemporaryDir local, shm("/dev/shm/tst_safemove-XXXXXX"); // fresh for every row
-        QVERIFY(local.isValid());
-        const bool apart = shm.isValid() && QStorageInfo(local.path()) != QStorageInfo(shm.path());
-        const bool oneFs = fault.endsWith("same file system") || fault == "full";
-        const QString destDir = oneFs ? local.filePath("to") : apart ? shm.path() : QString();
-        if (destDir.isEmpty())
+        if (onShare && share.refused)
+            QSKIP(share.kRefused);
+        // Fresh for every row; copies go to the far one: /dev/shm, or the share.
+        QTemporaryDir local, far(onShare ? share.Template(true) : "/dev/shm/tst_safemove-XXXXXX");
+        QVERIFY(local.isValid() && (far.isValid() || !onShare));
+        const bool apart = far.isValid() && QStorageInfo(local.path()) != QStorageInfo(far.path());
+        const bool contested = fault == "taken" || fault == "replaced" || fault == "written";
+        const bool oneFs = fault.endsWith("same file system") || contested;
+        // On the local disk, moves and the full disk stay in the temp folder's file system.
+        const QString targetFs = !onShare && (oneFs || fault == "full") ? local.path()
+                                 : apart                                ? far.path()
+                                                                        : QString();
+        if (targetFs.isEmpty())
             QSKIP("/dev/shm is missing or on the temp folder's file system");
+        const QString destDir = targetFs + "/to";
         QVERIFY(QDir().mkpath(destDir));
         QStringList undo{"true"}; // run on every way out, including failed checks
         const auto guard = qScopeGuard([&] { QProcess::execute(undo.takeFirst(), undo); });
         if (fault == "full") {
-            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", destDir}))
+            const QString behind = share.Behind(destDir); // the share passes the full disk on
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", behind}))
                 QSKIP("cannot mount a small tmpfs (the message is in the log)");
-            undo = QStringList{"umount", destDir};
+            undo = QStringList{"umount", behind};
         }
-        const QString source = local.filePath("source"); // where chattr works
-        const QString name = fault == "long name" ? "x" + QString(127, QChar(0xE9)) : "clip.mp4";
+        // Locally, where chattr works, unless it moves on the target's file system.
+        const QString source = (oneFs ? targetFs : local.path()) + "/source";
+        const QString name = fault == "long name" ? "x" + QString(127, QChar(0xE9))
+                             : contested          ? fault + ".mp4" // calls the other client
+                                                  : "clip.mp4";
         const QString dest = destDir + "/" + name;
         // Several copy buffers and more than the full disk takes; a period that divides no buffer
         // size, so that a misplaced or repeated chunk shows.
@@ -127,6 +155,10 @@ private slots:
         QString error = "stale";
         const bool moved = files::MoveFile(source, dest, &error, progress);
         const QByteArray after = Snapshot(dest);
+        if (contested) { // their file stays, empty where it replaced our placeholder
+            QVERIFY2(after.endsWith(fault == "replaced" ? " " : " theirs"), after.constData());
+            destBefore = after;
+        }
         QCOMPARE(error, reason);
         QCOMPARE(Snapshot(source), moved ? "absent" : before);
         QCOMPARE(after, moved ? before : destBefore);

@@ -64,6 +64,12 @@ bool NoReplaceUnsupported(int err)
     return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
 }
 
+// The file system refuses hard links (network shares, FUSE mounts), as opposed to the link failing.
+bool LinksUnsupported(int err)
+{
+    return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK;
+}
+
 class Fd
 {
 public:
@@ -156,31 +162,70 @@ bool SameTime(const timespec &a, const timespec &b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Removes the name we just published, provided it still is our copy.
-void Unpublish(int dirFd, const char *name, const struct stat &ours)
+// Whether name still holds the file that ours describes, unchanged in size.
+bool StillOurs(int dirFd, const char *name, const struct stat &ours)
 {
     struct stat st;
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ours.st_dev &&
-        st.st_ino == ours.st_ino)
+    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ours.st_dev &&
+           st.st_ino == ours.st_ino && st.st_size == ours.st_size;
+}
+
+// Removes name, provided it still holds our file (a published copy, a placeholder).
+void Unpublish(int dirFd, const char *name, const struct stat &ours)
+{
+    if (StillOurs(dirFd, name, ours))
         ::unlinkat(dirFd, name, 0);
 }
 
-// Hard-links from to to (never replacing), then drops from. Used where the file system cannot
-// rename without replacing.
-bool LinkThenUnlink(int fromDir, const char *from, int toDir, const char *to, const char *fromWhat,
-                    QString *error)
+// Where the file system has neither a rename that refuses to replace nor hard links: takes the
+// name with an empty placeholder of our own, which O_EXCL creates only where nothing is, then
+// renames from over it.
+int RenameOverPlaceholder(int fromDir, const char *from, int toDir, const char *to,
+                          const char **step)
 {
-    if (::linkat(fromDir, from, toDir, to, 0) != 0) {
-        if (errno == EEXIST)
-            return Fail(error, QStringLiteral("target exists"));
-        return FailErrno(error, "link", errno);
-    }
+    *step = "create placeholder";
+    Fd fd(::openat(toDir, to, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600));
+    struct stat placeholder;
+    if (fd.get() < 0 || ::fstat(fd.get(), &placeholder) != 0)
+        return errno;
+    // Closed before the rename: some shares refuse to replace a file that is open.
+    fd.close();
+    *step = "rename";
+    // No call renames over one given file only, so the name is checked first. The moment
+    // between this check and the rename is the only window in which a file that someone else
+    // puts there would be replaced; before it, the name holds nothing but our placeholder.
+    if (!StillOurs(toDir, to, placeholder))
+        return EEXIST;
+    if (::renameat(fromDir, from, toDir, to) == 0)
+        return 0;
+    const int err = errno;
+    Unpublish(toDir, to, placeholder);
+    return err;
+}
+
+// Gives the file at from the name to, never replacing anything there: a rename that refuses to
+// replace; where the file system refuses that flag, a hard link then an unlink of from; where it
+// refuses hard links too, a rename over a placeholder. Returns 0, or the errno of the step that
+// failed (named in step, fromWhat for the unlink of from) with from in place and to as it was.
+int Publish(int fromDir, const char *from, int toDir, const char *to, const char *fromWhat,
+            const char **step)
+{
+    *step = "rename";
+    if (RenameNoReplace(fromDir, from, toDir, to) == 0)
+        return 0;
+    if (!NoReplaceUnsupported(errno))
+        return errno;
+    *step = "link";
+    if (::linkat(fromDir, from, toDir, to, 0) != 0)
+        return LinksUnsupported(errno) ? RenameOverPlaceholder(fromDir, from, toDir, to, step)
+                                       : errno;
     if (::unlinkat(fromDir, from, 0) != 0) {
         const int err = errno;
         ::unlinkat(toDir, to, 0);
-        return FailErrno(error, fromWhat, err);
+        *step = fromWhat;
+        return err;
     }
-    return true;
+    return 0;
 }
 
 bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteArray &dst,
@@ -279,18 +324,12 @@ bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteAr
     if (out.close() != 0)
         return FailErrno(error, "copy", errno);
 
-    if (RenameNoReplace(dirFd.get(), temp.name(), dirFd.get(), name.constData()) == 0) {
-        temp.release();
-    } else if (errno == EEXIST) {
-        return Fail(error, QStringLiteral("target exists"));
-    } else if (!NoReplaceUnsupported(errno)) {
-        return FailErrno(error, "publish copy", errno);
-    } else {
-        if (!LinkThenUnlink(dirFd.get(), temp.name(), dirFd.get(), name.constData(),
-                            "remove temporary copy", error))
-            return false;
-        temp.release();
-    }
+    const char *step = nullptr;
+    if (const int err = Publish(dirFd.get(), temp.name(), dirFd.get(), name.constData(),
+                                "remove temporary copy", &step))
+        return err == EEXIST ? Fail(error, QStringLiteral("target exists"))
+                             : FailErrno(error, step, err);
+    temp.release();
 
     // The new name must be on disk before the only other copy goes away. Some file systems
     // cannot sync folders at all (EINVAL); their data is as safe as they can make it.
@@ -322,11 +361,13 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
     if (dst.isEmpty())
         return Fail(error, QStringLiteral("no target given"));
 
-    // What keeps an existing target safe is that this rename, like every later step, refuses
-    // to replace anything; no check beforehand could, as a file may appear right after it.
-    if (RenameNoReplace(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData()) == 0)
+    // What keeps an existing target safe is that publishing, like every later step, refuses to
+    // replace anything; no check beforehand could, as a file may appear right after it.
+    const char *step = nullptr;
+    const int err =
+        Publish(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), "remove source", &step);
+    if (err == 0)
         return true;
-    const int err = errno;
     if (err == EEXIST)
         return Fail(error, QStringLiteral("target exists"));
     struct stat srcStat;
@@ -346,10 +387,7 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
             return Fail(error, QStringLiteral("target exists"));
         return CopyAcross(src, srcStat, dst, error, progress);
     }
-    if (!NoReplaceUnsupported(err))
-        return FailErrno(error, "rename", err);
-    return LinkThenUnlink(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), "remove source",
-                          error);
+    return FailErrno(error, step, err);
 }
 
 } // namespace files

@@ -1,0 +1,90 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Move & Rename developers
+# A share as media often sit on (Samba through the desktop, rclone): serves FOLDER at MOUNTPOINT
+# through FUSE, but refuses hard links and, as a FUSE 2 file system, renames that refuse to
+# replace. Prints "mounted" once it serves; unmounts when its standard input closes, which also
+# happens when the test that started it dies. Exits with 77 where FUSE or mounting is refused.
+# Usage: share.py FOLDER MOUNTPOINT
+import errno
+import os
+import signal
+import sys
+import threading
+
+from fusepy import FUSE, FuseOSError, Operations
+
+
+class Share(Operations):
+    use_ns = True
+    chmod, chown, mkdir, mknod, open = os.chmod, os.chown, os.mkdir, os.mknod, os.open
+    readlink, rmdir, truncate, unlink = os.readlink, os.rmdir, os.truncate, os.unlink
+
+    def __init__(self, root):
+        self.root = root
+
+    def __call__(self, op, path, *args):
+        return getattr(self, op)(self.root + (path or ''), *args)
+
+    def init(self, path):
+        print('mounted', flush=True)
+
+    def getattr(self, path, fh=None):
+        st = os.lstat(path)
+        names = 'mode ino nlink uid gid size atime_ns mtime_ns ctime_ns'.split()
+        return {'st_' + name.removesuffix('_ns'): getattr(st, 'st_' + name) for name in names}
+
+    def readdir(self, path, fh):
+        return ['.', '..'] + os.listdir(path)
+
+    def link(self, path, source):
+        if os.path.basename(path).startswith('taken'):  # another client is quicker
+            with open(path, 'xb') as theirs:
+                theirs.write(b'theirs')
+        raise FuseOSError(errno.EPERM)
+
+    def rename(self, path, new):
+        os.rename(path, self.root + new)
+
+    def symlink(self, path, target):
+        os.symlink(target, path)
+
+    def utimens(self, path, times=None):
+        os.utime(path, ns=times)
+
+    def create(self, path, mode):
+        return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+
+    def read(self, path, size, offset, fh):
+        return os.pread(fh, size, offset)
+
+    def write(self, path, data, offset, fh):
+        return os.pwrite(fh, data, offset)
+
+    def flush(self, path, fh):
+        # Another client at the worst moment: a file closed while empty gives way to an empty
+        # file of theirs if its name starts with "replaced", is written to with "written".
+        name = os.path.basename(path)
+        if os.fstat(fh).st_size == 0:
+            if name.startswith('written'):
+                os.write(fh, b'theirs')
+            elif name.startswith('replaced'):
+                os.close(os.open(path + '~', os.O_WRONLY | os.O_CREAT, 0o600))
+                os.rename(path + '~', path)
+
+    def release(self, path, fh):
+        os.close(fh)
+
+
+def unmount_when_input_closes():
+    sys.stdin.read()
+    signal.pthread_kill(threading.main_thread().ident, signal.SIGTERM)
+
+
+threading.Thread(target=unmount_when_input_closes, daemon=True).start()
+try:
+    # Nothing cached, as on a share that others write to; one request at a time, in order.
+    FUSE(Share(sys.argv[1]), sys.argv[2], foreground=True, nothreads=True, use_ino=True,
+         hard_remove=True, entry_timeout=0, negative_timeout=0, attr_timeout=0)
+except RuntimeError:
+    sys.exit(77)
