@@ -3,6 +3,7 @@
 
 #include "plan.h"
 
+#include "journal.h"
 #include "naming.h"
 
 #include <QDir>
@@ -122,22 +123,46 @@ Plan MakePlan(const QString &root, const QStringList &releaseFolders,
     return plan;
 }
 
-int ApplyPlan(Plan &plan, const std::function<void(int)> &beforeRow,
-              const files::CopyProgress &progress,
-              const std::function<void(const PlanRow &)> &failed)
+int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
+              const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
+              const std::function<void(const PlanRow &)> &failed, QString *error)
 {
+    // Every file about to move goes into the journal before the first one moves.
+    QVector<journal::Entry> entries;
+    QVector<int> firstEntry(plan.rows.size(), -1);
+    for (int index = 0; index < plan.rows.size(); ++index) {
+        PlanRow &row = plan.rows[index];
+        const std::optional<journal::Identity> identity =
+            journal::IdentityOf(row.release.absolutePath);
+        if (row.conflict != Conflict::None) {
+            row.error = QString::fromLatin1(Text(row.conflict).reason);
+        } else if (!identity) {
+            row.error = QStringLiteral("source does not exist");
+        } else {
+            firstEntry[index] = int(entries.size());
+            entries.append({index, row.release.absolutePath, row.targetPath, *identity, {}});
+        }
+    }
+    std::unique_ptr<journal::Writer> writer;
+    if (journalPath) {
+        writer = journal::Writer::Create(*journalPath,
+                                         {plan.root, plan.filenamePattern, plan.outputPattern, {}},
+                                         entries, error);
+        if (!writer)
+            return -1;
+        plan.journal = writer->Path();
+    }
+
     int failures = 0;
     for (int index = 0; index < plan.rows.size(); ++index) {
         PlanRow &row = plan.rows[index];
         if (beforeRow)
             beforeRow(index);
-        if (row.conflict != Conflict::None)
-            row.error = QString::fromLatin1(Text(row.conflict).reason);
-        else if (!QFileInfo::exists(row.release.absolutePath))
-            row.error = QStringLiteral("source does not exist");
-        else
+        if (firstEntry[index] >= 0) {
+            QVector<journal::Move> moves{{row.release.absolutePath, row.targetPath}};
             row.moved =
-                files::MoveFile(row.release.absolutePath, row.targetPath, &row.error, progress);
+                journal::MoveTogether(moves, writer.get(), firstEntry[index], &row.error, progress);
+        }
         if (!row.moved) {
             if (row.error.isEmpty())
                 row.error = QStringLiteral("move failed");

@@ -40,6 +40,7 @@ struct Plan
     QString outputPattern;
     bool suggested = false; // the filename pattern is the window's suggestion
     QVector<PlanRow> rows;
+    QString journal; // the journal ApplyPlan wrote, if any
 };
 
 // The deepest folder that holds every one of folders (absolute, clean paths) below itself.
@@ -51,10 +52,12 @@ Plan MakePlan(const QString &root, const QStringList &releaseFolders,
               const std::optional<QString> &filenamePattern, const QString &outputPattern);
 
 // Moves every row in order with files::MoveFile; a row with a conflict or without its source is
-// not attempted. beforeRow(index) is called before each row and failed(row) after each failure.
-// Returns the number of rows that failed.
-int ApplyPlan(Plan &plan, const std::function<void(int)> &beforeRow,
-              const files::CopyProgress &progress,
-              const std::function<void(const PlanRow &)> &failed);
+// not attempted. Unless journalPath is null, what is about to move is first written to a journal
+// at *journalPath (in the default folder when empty), whose path goes to plan.journal.
+// beforeRow(index) is called before each row and failed(row) after each failure. Returns the
+// number of rows that failed, or -1 when the journal cannot be written (nothing moved then).
+int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
+              const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
+              const std::function<void(const PlanRow &)> &failed, QString *error);
 
 } // namespace cli
