@@ -15,8 +15,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +86,7 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_STATE_HOME", r + "../state"); // where journals go
         cli.setProcessEnvironment(environment);
+        cli.setChildProcessModifier({});
         QVERIFY(WriteFile(r + "Ep1.a/one.mkv", 11) && WriteFile(r + "Ep1.b/two.mkv", 12) &&
                 WriteFile(r + "Ep2.a/three.mkv", 13) && WriteFile(r + "Ep3.a/four.mkv", 14) &&
                 WriteFile(r + "Ep4.a/five.mkv", 15) && WriteFile(r + "Epz/data", 16) &&
@@ -112,8 +116,10 @@ private slots:
                     {"folder", (*it)->text(0)},
                     {"target", (*it)->text(2)},
                     {"source", (*it)->data(0, Qt::UserRole)},
-                    {"conflict", patterns.isEmpty() ? QVariant() : kinds.value(rows.size())}});
-            QVariantMap plan{{"root", window.RootFolder() + "/"}, {"rows", rows}};
+                    {"conflict", patterns.isEmpty() ? QVariant() : kinds.value(rows.size())},
+                    {"sidecars", QVariantList()}});
+            QVariantMap plan{
+                {"root", window.RootFolder() + "/"}, {"rows", rows}, {"skipped", QVariantList()}};
             plan["filename_pattern"] = window.filename->text();
             plan["output_pattern"] = window.output->text();
             QCOMPARE(QJsonDocument::fromJson(cli.readAllStandardOutput()).toJson(),
@@ -123,19 +129,26 @@ private slots:
 
     void run_data()
     {
-        QTest::addColumn<QStringList>("arguments"); // run in R
+        QTest::addColumn<QStringList>("arguments"); // run in R; {fs}: a 1 MB file system
         QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("moves");  // "source>target" in R
+        // "source>target" in R; without a target the file left R.
+        QTest::addColumn<QStringList>("moves");
         QTest::addColumn<QStringList>("errors"); // part of each line on stderr, in order; {r}: R
+        // Made in R first: "path" (2 bytes), "path=size", or "folder!" that cannot be listed
+        // (the program then runs as nobody); "%ff" stands for that byte, not valid UTF-8.
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("output"); // each matched by a line of stdout, in order
 
         const auto row = [](const char *tag, const QStringList &arguments, int status,
-                            const QStringList &errors = {}, const QStringList &moves = {}) {
-            QTest::newRow(tag) << arguments << status << moves << errors;
+                            const QStringList &errors = {}, const QStringList &moves = {},
+                            const QStringList &files = {}, const QStringList &output = {}) {
+            QTest::newRow(tag) << arguments << status << moves << errors << files << output;
         };
         const QStringList conflicts{"--apply", "--filename", "%1.%2", "."};
+        const QStringList moved{"Ep1.a/one.mkv>Ep1.mkv", "Ep4.a/five.mkv>Ep4.mkv"};
         row("preview: the same without --apply", conflicts.mid(1), 0);
         row("conflicts stay", conflicts, 1, {"duplicate", "exists", "exists", "empty", "journal: "},
-            {"Ep1.a/one.mkv>Ep1.mkv", "Ep4.a/five.mkv>Ep4.mkv"});
+            moved);
         row("clean, several folders, no journal",
             {"--apply", "--no-journal", "--filename", "Ep%1.%2", "--output", "%2%1", "Ep4.a",
              "Ep1.b"},
@@ -148,6 +161,40 @@ private slots:
         row("missing folder", {"--apply", ".", "nope"}, 2, {"no such folder: 'nope'"});
         row("file as root", {"--apply", "--root", "Ep2.mkv", "."}, 2, {"--root: not a folder"});
         row("no folder", {"--apply"}, 2, {"no FOLDER given"});
+
+        const QStringList sidecars = QStringList{"--sidecars"} + conflicts;
+        row("sidecars: named like the file, or subtitles", sidecars, 1,
+            {"duplicate", "exists", "exists", "empty", "journal: "},
+            moved + QStringList{"Ep4.a/five.en.srt>Ep4.en.srt", "Ep4.a/FIVE.nfo>Ep4.nfo",
+                                "Ep4.a/english.srt>Ep4.english.srt",
+                                "Ep4.a/subs/English.srt>Ep4.English.srt"},
+            {"Ep4.a/five.en.srt", "Ep4.a/FIVE.nfo", "Ep4.a/english.srt", "Ep4.a/subs/English.srt",
+             "Ep4.a/five-x.nfo", "Ep4.a/.five.srt", "Ep4.a/Other/a.srt", "Ep4.a/subs/a.txt"},
+            {"^Ep4.a +five.mkv +Ep4.mkv$", "^ +FIVE.nfo +Ep4.nfo$", "^ +five.en.srt +Ep4.en.srt$",
+             "^ +english.srt +Ep4.english.srt$", "^ +subs/English.srt +Ep4.English.srt$"});
+        row("sidecars: one that cannot go blocks its row", sidecars, 1,
+            {"duplicate", "exists", "exists",
+             "Ep4.mkv: a sidecar cannot move: five.en.srt: target exists", "empty", "journal: "},
+            moved.mid(0, 1), {"Ep4.a/five.en.srt", "Ep4.en.srt"},
+            {"^Ep4.a +five.mkv +Ep4.mkv +sidecar$", "^ +five.en.srt +Ep4.en.srt +exists$"});
+        row("sidecars: one that fails to move takes its row back",
+            {"--apply", "--sidecars", "--root", "{fs}", "--filename", "Ep%1.a", "Ep4.a", "Ep2.a"},
+            1, {"five.en.srt: copy: " + qt_error_string(ENOSPC), "journal: "}, {"Ep2.a/three.mkv>"},
+            {"Ep4.a/five.mkv=700000", "Ep4.a/five.en.srt=600000"});
+        row("every folder accounted for", conflicts.mid(1), 0, {}, {},
+            {"Ep5.a/big%ff.mkv=20", "Ep5.a/small.mkv", "Ep6!", "Epy/.hidden", "Ep%ff/a.mkv"},
+            {"^skipped:$", "^  Ep5.a +name not representable$", "^  Ep6 +unreadable$",
+             "^  Epy +no file$", "^  Ep\\x{fffd} +name not representable$"});
+        row("a name not valid UTF-8 never moves", conflicts, 1,
+            {"duplicate", "exists", "exists", "empty", "journal: "}, moved,
+            {"Ep5.a/big%ff.mkv=20", "Ep5.a/small.mkv", "Ep%ff/a.mkv"});
+        row("one release folder", {"--apply", "--release", "--filename", "Ep%1.a", "Ep4.a"}, 0,
+            {"journal: "}, {"Ep4.a/five.mkv>4.mkv"});
+        row("one release folder, nothing to suggest from", {"--release", "Ep4.a"}, 2,
+            {"--filename is needed"});
+        row("patterns capture nothing: the bare extension is empty",
+            {"--apply", "--filename", "Ep4.a%1", "Ep4.a", "Ep2.a"}, 1,
+            {"Ep4.a/five.mkv -> {r}.mkv: empty", "Ep2.a/three.mkv -> {r}.mkv: empty", "journal: "});
     }
 
     void run()
@@ -156,16 +203,60 @@ private slots:
         QFETCH(int, status);
         QFETCH(QStringList, moves);
         QFETCH(QStringList, errors);
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, output);
 
+        // What Qt can remove again once the case is over: names back to "%ff", modes to 0700.
+        QStringList made;
+        const auto tidy = qScopeGuard([&] {
+            for (const QString &path : std::as_const(made)) {
+                ::rename(QFile::encodeName(path).replace("%ff", "\xff"), QFile::encodeName(path));
+                QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            }
+        });
+        bool unreadable = false;
+        for (const QString &file : files) {
+            const QString path = r + file.section('=', 0, 0).remove('!');
+            unreadable = unreadable || file.endsWith('!');
+            QVERIFY(file.endsWith('!')
+                        ? QDir().mkpath(path) && QFile::setPermissions(path, {})
+                        : WriteFile(path, file.contains('=') ? file.section('=', 1).toInt() : 2));
+            const QString named = path.left(path.indexOf('/', path.indexOf("%ff")));
+            QVERIFY(!named.contains("%ff") ||
+                    ::rename(QFile::encodeName(named),
+                             QFile::encodeName(named).replace("%ff", "\xff")) == 0);
+            if (file.endsWith('!') || named.contains("%ff"))
+                made.append(file.endsWith('!') ? path : named);
+        }
+        // Folders that cannot be listed can be by root, so the program runs as nobody then.
+        if (unreadable && ::geteuid() == 0) {
+            QFile::setPermissions(temp.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                   QFile::ExeOwner | QFile::ExeOther);
+            cli.setChildProcessModifier([] { (void)!(::setgid(65534) || ::setuid(65534)); });
+        }
+        if (arguments.contains("{fs}") && !Mount(r + "../fs", "1m"))
+            QSKIP("cannot mount a tmpfs here (the message is in the log)");
+        arguments.replaceInStrings("{fs}", r + "../fs");
         QMap<QString, QString> expected = Tree(r);
         QCOMPARE(Run(arguments), status);
         const auto lines = QString(cli.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), errors.size());
         for (int i = 0; i < lines.size(); ++i)
             QVERIFY2(lines[i].contains(errors[i].replace("{r}", r)), qPrintable(lines[i]));
+        const QString out = cli.readAllStandardOutput();
+        qsizetype from = 0;
+        for (const QString &line : output) {
+            const auto match =
+                QRegularExpression(line, QRegularExpression::MultilineOption).match(out, from);
+            QVERIFY2(match.hasMatch(), qPrintable(line + " in\n" + out));
+            from = match.capturedEnd();
+        }
         // The moved files are at their targets, and everything else is as it was.
-        for (const QString &move : moves)
-            expected[r + move.section('>', 1)] = expected.take(r + move.section('>', 0, 0));
+        for (const QString &move : moves) {
+            const QString entry = expected.take(r + move.section('>', 0, 0));
+            if (!move.endsWith('>'))
+                expected[r + move.section('>', 1)] = entry;
+        }
         QCOMPARE(Tree(r), expected);
     }
 
@@ -309,7 +400,7 @@ private slots:
     }
 
     // A run killed at a random moment, then undone, gives back the tree exactly: the files
-    // already moved, the one in flight and any copy it left.
+    // already moved, the one in flight and any copy it left, main files and sidecars alike.
     void killed_data()
     {
         QTest::addColumn<bool>("across"); // the root on a file system of its own
@@ -333,16 +424,22 @@ private slots:
             entries.insert(Tree(root));
             return entries;
         };
-        const int rows = 8;
+        // Each row a file and its subtitle, moved in this order.
+        QList<QPair<QString, QString>> moves;
+        for (int i = 0; i < 8; ++i) {
+            for (const QString name : {".mkv", ".en.srt"})
+                moves.append(
+                    {r + QString("Ep%1/a").arg(i) + name, root + QString("/%1").arg(i) + name});
+        }
         for (int attempt = 0; attempt < 4; ++attempt) {
             const QString journal = r + QString("../journal%1").arg(attempt);
             QVERIFY(QDir(r).removeRecursively());
-            for (int i = 0; i < rows; ++i)
-                QVERIFY(WriteFile(r + QString("Ep%1/a.mkv").arg(i), across ? 4 << 20 : 10 + i));
+            for (const auto &[source, target] : moves)
+                QVERIFY(WriteFile(source, !source.endsWith(".mkv") ? 100 : across ? 4 << 20 : 200));
             const QMap<QString, QString> before = both();
-            const QStringList arguments{"--apply", "--filename", "Ep%1",  "--root",
-                                        root,      "--journal",  journal, r};
-            const int at = QRandomGenerator::global()->bounded(1, rows + 1);
+            const QStringList arguments{"--apply", "--sidecars", "--filename", "Ep%1", "--root",
+                                        root,      "--journal",  journal,      r};
+            const int at = QRandomGenerator::global()->bounded(1, int(moves.size()) + 1);
             if (call.isEmpty()) {
                 // Any moment from the start of the moves on: the journal is there just before.
                 cli.start(CLI_PATH, arguments);
@@ -362,11 +459,15 @@ private slots:
                         arguments,
                     "strace");
                 QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
-                // The kill came where it was meant to: before row at - 1 renamed its file, or
-                // after it published its copy and before it removed the source.
-                QVERIFY(QFileInfo::exists(r + QString("Ep%1/a.mkv").arg(at - 1)));
-                QCOMPARE(QFileInfo::exists(root + QString("/%1.mkv").arg(at - 1)),
-                         call == "unlink");
+                // The kill came where it was meant to: before the rename of the at-th file, or
+                // between publishing its copy and removing its source.
+                int arrived = 0, twice = 0;
+                for (const auto &[source, target] : moves) {
+                    arrived += QFileInfo::exists(target);
+                    twice += QFileInfo::exists(target) && QFileInfo::exists(source);
+                }
+                QCOMPARE(arrived, call == "unlink" ? at : at - 1);
+                QCOMPARE(twice, call == "unlink" ? 1 : 0);
             }
             // Killed before the journal was written, nothing has moved and there is no journal.
             const int status = Run({"--undo", "--apply", journal});

@@ -28,8 +28,9 @@ const char kUsage[] =
 Moves the largest file of every release folder into the root folder under a name built from
 the folder's name, as the "Move & Rename" window does. Without --apply it only shows the plan.
 
-One FOLDER stands for its subfolders and is the root folder. Several FOLDERs are the release
-folders themselves, in the order given; their root is the deepest folder holding them all.
+One FOLDER stands for its subfolders and is the root folder. Several FOLDERs, or any with
+--release, are the release folders themselves, in the order given; their root is the deepest
+folder holding them all.
 
 Options:
   --filename PATTERN  laid over each folder name: %1, %2, ... capture the parts between its
@@ -37,6 +38,9 @@ Options:
   --output PATTERN    the target name from those captures, the file's extension appended
                       (default: %1)
   --root DIR          the folder the files move into
+  --release           every FOLDER is a release folder itself, even a single one
+  --sidecars          move with each file the files named like it (subtitles, .nfo, ...) and
+                      the subtitles beside it or in its Subs or Subtitles folder
   --apply             perform the moves; without it nothing on disk changes
   --journal FILE      write the journal of an --apply run to FILE, which must not exist
   --no-journal        keep no journal of an --apply run; it cannot be undone then
@@ -47,8 +51,12 @@ Options:
   -h, --help          show this help
   --version           show the version
 
-A row does not move when its target name is empty (empty), something already exists at its
-target (exists) or an earlier row has the same target (duplicate).
+A row does not move when its target name is empty or nothing but the extension (empty),
+something already exists at its target (exists), an earlier row has the same target
+(duplicate), or one of its sidecars has such a conflict (sidecar). A row's files move
+together: if one of them cannot move, those already moved go back. Release folders that yield
+no row are listed with the reason: no file, unreadable, or name not representable (not valid
+UTF-8). Without --filename, a single row gives nothing to suggest a pattern from.
 
 Every --apply run first writes a journal of what it is about to move, flushed to disk before
 the first file moves, and prints its path on stderr. Journals go to
@@ -66,6 +74,8 @@ struct Options
     QString root;        // absolute; empty: follows from the folders
     std::optional<QString> filenamePattern;
     QString outputPattern = QStringLiteral("%1");
+    bool release = false; // every folder is a release folder
+    bool sidecars = false;
     bool apply = false;
     bool json = false;
     std::optional<QString> journal = QString(); // null: none; empty: in the default folder
@@ -99,6 +109,8 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QCommandLineOption filename(QStringLiteral("filename"), QString(), pattern);
     const QCommandLineOption output(QStringLiteral("output"), QString(), pattern);
     const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption release(QStringLiteral("release"));
+    const QCommandLineOption sidecars(QStringLiteral("sidecars"));
     const QCommandLineOption apply(QStringLiteral("apply"));
     const QCommandLineOption journal(QStringLiteral("journal"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption noJournal(QStringLiteral("no-journal"));
@@ -107,8 +119,8 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions(
-        {filename, output, root, apply, journal, noJournal, undo, history, json, help, version});
+    parser.addOptions({filename, output, root, release, sidecars, apply, journal, noJournal, undo,
+                       history, json, help, version});
 
     // parse() rather than process(): process() exits with status 1 on bad input.
     if (!parser.parse(arguments)) {
@@ -124,6 +136,8 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
         options.filenamePattern = parser.value(filename);
     if (parser.isSet(output))
         options.outputPattern = parser.value(output);
+    options.release = parser.isSet(release);
+    options.sidecars = parser.isSet(sidecars);
     options.apply = parser.isSet(apply);
     options.json = parser.isSet(json);
     options.undo = parser.isSet(undo);
@@ -137,8 +151,9 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QStringList positional = parser.positionalArguments();
     if (options.undo || options.history) {
         const QString mode = options.history ? QStringLiteral("history") : QStringLiteral("undo");
-        QStringList notWith{QStringLiteral("filename"), QStringLiteral("output"),
-                            QStringLiteral("root"), QStringLiteral("journal"),
+        QStringList notWith{QStringLiteral("filename"),  QStringLiteral("output"),
+                            QStringLiteral("root"),      QStringLiteral("release"),
+                            QStringLiteral("sidecars"),  QStringLiteral("journal"),
                             QStringLiteral("no-journal")};
         if (options.history)
             notWith << QStringLiteral("undo") << QStringLiteral("apply") << QStringLiteral("json");
@@ -186,7 +201,7 @@ cli::Plan PlanFor(const Options &options)
 {
     QString root;
     QStringList releaseFolders;
-    if (options.folders.size() == 1) {
+    if (options.folders.size() == 1 && !options.release) {
         root = options.folders.constFirst();
         releaseFolders = files::Subfolders(options.folders.constFirst());
     } else {
@@ -196,7 +211,7 @@ cli::Plan PlanFor(const Options &options)
     if (!options.root.isEmpty())
         root = options.root;
     return cli::MakePlan(files::WithTrailingSlash(root), releaseFolders, options.filenamePattern,
-                         options.outputPattern);
+                         options.outputPattern, options.sidecars);
 }
 
 // Prints lines as columns two blanks apart, each as wide as its widest cell.
@@ -229,12 +244,23 @@ void PrintTable(const cli::Plan &plan, QTextStream &out)
 
     QVector<QStringList> lines{{QStringLiteral("FOLDER"), QStringLiteral("SOURCE FILE"),
                                 QStringLiteral("TARGET"), QStringLiteral("CONFLICT")}};
-    for (const cli::PlanRow &row : plan.rows)
+    for (const cli::PlanRow &row : plan.rows) {
         lines.append({row.release.folder, row.release.fileName, row.target,
                       cli::ConflictName(row.conflict)});
+        for (const cli::PlanSidecar &sidecar : row.sidecars)
+            lines.append({QString(), QStringLiteral("  ") + sidecar.file.name, sidecar.target,
+                          cli::ConflictName(sidecar.conflict)});
+    }
     PrintColumns(lines, out);
     if (plan.rows.isEmpty())
         out << "(no release folder holds a file)\n";
+    if (!plan.skipped.isEmpty()) {
+        out << "skipped:\n";
+        QVector<QStringList> skipped;
+        for (const files::SkippedFolder &folder : plan.skipped)
+            skipped.append({QStringLiteral("  ") + folder.folder, files::SkipName(folder.reason)});
+        PrintColumns(skipped, out);
+    }
 }
 
 QJsonValue OrNull(const QString &text)
@@ -250,6 +276,20 @@ QJsonDocument ToJson(const cli::Plan &plan, bool applied)
                            {QStringLiteral("source"), row.release.absolutePath},
                            {QStringLiteral("target"), row.target},
                            {QStringLiteral("conflict"), OrNull(cli::ConflictName(row.conflict))}};
+        QJsonArray sidecars;
+        for (const cli::PlanSidecar &sidecar : row.sidecars) {
+            QJsonObject file{
+                {QStringLiteral("source"), sidecar.file.path},
+                {QStringLiteral("target"), sidecar.target},
+                {QStringLiteral("conflict"), OrNull(cli::ConflictName(sidecar.conflict))}};
+            if (applied) {
+                file.insert(QStringLiteral("moved"), sidecar.moved);
+                file.insert(QStringLiteral("error"),
+                            sidecar.moved ? QJsonValue() : QJsonValue(row.error));
+            }
+            sidecars.append(file);
+        }
+        object.insert(QStringLiteral("sidecars"), sidecars);
         if (applied) {
             object.insert(QStringLiteral("moved"), row.moved);
             object.insert(QStringLiteral("error"),
@@ -257,10 +297,15 @@ QJsonDocument ToJson(const cli::Plan &plan, bool applied)
         }
         rows.append(object);
     }
+    QJsonArray skipped;
+    for (const files::SkippedFolder &folder : plan.skipped)
+        skipped.append(QJsonObject{{QStringLiteral("folder"), folder.folder},
+                                   {QStringLiteral("reason"), files::SkipName(folder.reason)}});
     QJsonObject object{{QStringLiteral("root"), plan.root},
                        {QStringLiteral("filename_pattern"), plan.filenamePattern},
                        {QStringLiteral("output_pattern"), plan.outputPattern},
-                       {QStringLiteral("rows"), rows}};
+                       {QStringLiteral("rows"), rows},
+                       {QStringLiteral("skipped"), skipped}};
     if (applied)
         object.insert(QStringLiteral("journal"), OrNull(plan.journal));
     return QJsonDocument(object);
@@ -352,6 +397,13 @@ int Apply(cli::Plan &plan, const Options &options, QTextStream &err, bool errIsT
 int Run(const Options &options, QTextStream &out, QTextStream &err, bool errIsTerminal)
 {
     cli::Plan plan = PlanFor(options);
+    // From one folder name alone the suggestion cannot tell what varies: every target would be
+    // the bare extension.
+    if (plan.suggested && plan.rows.size() < 2) {
+        err << "move-rename-cli: one release folder gives nothing to suggest a pattern from: "
+               "--filename is needed\n";
+        return 2;
+    }
     if (!options.json) {
         PrintTable(plan, out);
         out.flush(); // the plan shows before the moves begin
