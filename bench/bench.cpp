@@ -2,8 +2,9 @@
 // SPDX-FileCopyrightText: 2026 Move & Rename developers
 
 // Measures the costs a user feels, each beside a floor measured in the same run: a keystroke in
-// the output pattern, the pattern suggestion, the folder scan, "Process", and the memory the
-// window needs for its rows. Makes its own data in a temporary folder and removes it.
+// the output pattern, the pattern suggestion, the folder scan, "Process", the journal of a
+// command line run, and the memory the window needs for its rows. Makes its own data in a temporary
+// folder and removes it.
 //
 // Usage: move-rename-bench [--quick] [--json FILE]
 
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -288,6 +290,41 @@ void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &re
     QDir(root).removeRecursively();
 }
 
+// move-rename-cli --apply over n release folders as a process, with its journal (in a folder on
+// the temporary folder's file system, usually a disk, so that its flush costs what it costs
+// there) beside the same run with --no-journal.
+void BenchJournal(const QString &work, int n, std::vector<Result> &results)
+{
+    const QString season = work + QStringLiteral("/journal/Season");
+    QTemporaryDir state;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+    std::vector<double> journaled, bare;
+    for (int i = 0; i < 5; ++i) {
+        for (const bool journal : {true, false}) {
+            QDir(season).removeRecursively();
+            MakeSeason(season, n, 1);
+            QProcess cli;
+            cli.setProcessEnvironment(environment);
+            cli.setStandardOutputFile(QProcess::nullDevice());
+            QStringList arguments{QStringLiteral("--apply"), QStringLiteral("--filename"),
+                                  QStringLiteral("Show.S01E%1.720p.HDTV.x264-GRP"), season};
+            if (!journal)
+                arguments.append(QStringLiteral("--no-journal"));
+            QElapsedTimer timer;
+            timer.start();
+            cli.start(QStringLiteral(CLI_PATH), arguments);
+            cli.waitForFinished(-1);
+            (journal ? journaled : bare).push_back(timer.nsecsElapsed() / 1e6);
+            if (cli.exitCode() != 0)
+                qFatal("journal: the run failed: %s", cli.readAllStandardError().constData());
+        }
+    }
+    Add(results, {QStringLiteral("apply, journal"), n, Median(journaled),
+                  QStringLiteral("no journal"), Median(bare)});
+    QDir(work + QStringLiteral("/journal")).removeRecursively();
+}
+
 // Peak resident memory in MB of a child process holding a window with n rows.
 double PeakMb(const QString &work, int n)
 {
@@ -368,7 +405,8 @@ int main(int argc, char *argv[])
     const std::vector<int> sizes =
         quick ? std::vector<int>{10000, 100000} : std::vector<int>{1000, 10000, 100000};
     const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
-    // --only CASE runs one group (scan, move or memory), for profiling one cost at a time.
+    // --only CASE runs one group (scan, move, journal or memory), for profiling one cost at a
+    // time.
     const int onlyAt = arguments.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt > 0 ? arguments.value(onlyAt + 1) : QString();
     const auto runs = [&](const char *group) {
@@ -397,6 +435,11 @@ int main(int argc, char *argv[])
         out.flush();
         // mmv takes minutes at 100,000 files; its figure at 10,000 makes the comparison.
         BenchMove(work.path(), n, haveMmv && n <= 10000, results);
+    }
+    if (runs("journal")) {
+        out << "size 10000: apply with and without the journal\n";
+        out.flush();
+        BenchJournal(work.path(), 10000, results);
     }
     const QString emptySeason = work.path() + QStringLiteral("/memory/Season");
     QDir().mkpath(emptySeason);

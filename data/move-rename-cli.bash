@@ -11,13 +11,14 @@ _move_rename_cli()
     local help
     help=$(LC_ALL=C "$(dequote "$1")" --help 2>/dev/null) || return
 
-    # An option that takes a value shows its name in --help: "--root DIR".
+    # An option that takes a value shows its name in --help: "--root DIR", or "--undo [JOURNAL]"
+    # where the value may be left out.
     if [[ $prev =~ ^--?[[:alnum:]][[:alnum:]-]*$ ]]; then
         local value
-        value=$(sed -nE "s/^ +(-[[:alnum:]], )?$prev ([A-Z]+)( .*)?$/\2/p" <<<"$help")
+        value=$(sed -nE "s/^ +(-[[:alnum:]], )?$prev \[?([A-Z]+)\]?( .*)?$/\2/p" <<<"$help")
         case $value in
             DIR) _filedir -d ;;
-            *FILE*) _filedir ;;
+            *FILE* | JOURNAL) _filedir ;;
         esac
         # Any other value, such as a PATTERN, is free text.
         [[ $value ]] && return
@@ -25,7 +26,12 @@ _move_rename_cli()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '$(_parse_help - <<<"$help")' -- "$cur"))
+        # Only the option lines themselves: their descriptions and the prose around them name
+        # options too.
+        local options
+        options=$(sed -nE '/^Options:/,/^$/ s/^  (-[[:alnum:]], )?(--[[:alnum:]-]+).*/\2/p' \
+            <<<"$help")
+        COMPREPLY=($(compgen -W '$options' -- "$cur"))
     else
         _filedir -d # FOLDER
     fi

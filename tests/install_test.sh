@@ -79,6 +79,7 @@ $missing"
         check Season ''
         check Season --root ''
         check '' --filename ''
+        check "$(printf '%s\n' Season file | sort)" --undo ''
         echo "bash completion offers every long option, and folders for FOLDER and --root"
     else
         skipped+=("bash-completion not found (Debian package bash-completion)")

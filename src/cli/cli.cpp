@@ -4,6 +4,7 @@
 #include "cli.h"
 
 #include "plan.h"
+#include "undo.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -21,12 +22,15 @@ namespace {
 
 const char kUsage[] =
     R"(Usage: move-rename-cli [options] FOLDER...
+       move-rename-cli --undo [--apply] [--json] [JOURNAL]
+       move-rename-cli --history
 
 Moves the largest file of every release folder into the root folder under a name built from
 the folder's name, as the "Move & Rename" window does. Without --apply it only shows the plan.
 
-One FOLDER stands for its subfolders and is the root folder. Several FOLDERs are the release
-folders themselves, in the order given; their root is the deepest folder holding them all.
+One FOLDER stands for its subfolders and is the root folder. Several FOLDERs, or any with
+--release, are the release folders themselves, in the order given; their root is the deepest
+folder holding them all.
 
 Options:
   --filename PATTERN  laid over each folder name: %1, %2, ... capture the parts between its
@@ -34,15 +38,34 @@ Options:
   --output PATTERN    the target name from those captures, the file's extension appended
                       (default: %1)
   --root DIR          the folder the files move into
+  --release           every FOLDER is a release folder itself, even a single one
+  --sidecars          move with each file the files named like it (subtitles, .nfo, ...) and
+                      the subtitles beside it or in its Subs or Subtitles folder
   --apply             perform the moves; without it nothing on disk changes
+  --journal FILE      write the journal of an --apply run to FILE, which must not exist
+  --no-journal        keep no journal of an --apply run; it cannot be undone then
+  --undo [JOURNAL]    show what undoing the run recorded in JOURNAL would put back, and with
+                      --apply put it back (default: the newest journal not yet undone)
+  --history           list the journals in the journal folder, newest first
   --json              print one JSON object instead of the table
   -h, --help          show this help
   --version           show the version
 
-A row does not move when its target name is empty (empty), something already exists at its
-target (exists) or an earlier row has the same target (duplicate).
+A row does not move when its target name is empty or nothing but the extension (empty),
+something already exists at its target (exists), an earlier row has the same target
+(duplicate), or one of its sidecars has such a conflict (sidecar). A row's files move
+together: if one of them cannot move, those already moved go back. Release folders that yield
+no row are listed with the reason: no file, unreadable, or name not representable (not valid
+UTF-8). Without --filename, a single row gives nothing to suggest a pattern from.
 
-Exit status: 0 done, 1 some row failed to move, 2 bad input.
+Every --apply run first writes a journal of what it is about to move, flushed to disk before
+the first file moves, and prints its path on stderr. Journals go to
+$XDG_STATE_HOME/move-rename/ (or ~/.local/state/move-rename/) unless --journal says otherwise.
+--undo moves the files back, last first, never replacing anything: it refuses a file whose
+target is gone or holds another file, and one whose source path is taken. An undo cut off
+halfway can simply be run again.
+
+Exit status: 0 done, 1 some row failed to move or was refused, 2 bad input.
 )";
 
 struct Options
@@ -51,8 +74,14 @@ struct Options
     QString root;        // absolute; empty: follows from the folders
     std::optional<QString> filenamePattern;
     QString outputPattern = QStringLiteral("%1");
+    bool release = false; // every folder is a release folder
+    bool sidecars = false;
     bool apply = false;
     bool json = false;
+    std::optional<QString> journal = QString(); // null: none; empty: in the default folder
+    bool undo = false;
+    QString undoJournal; // empty: the newest journal not undone
+    bool history = false;
 };
 
 enum class Action { Run, Help, Version, Fail };
@@ -80,11 +109,18 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QCommandLineOption filename(QStringLiteral("filename"), QString(), pattern);
     const QCommandLineOption output(QStringLiteral("output"), QString(), pattern);
     const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption release(QStringLiteral("release"));
+    const QCommandLineOption sidecars(QStringLiteral("sidecars"));
     const QCommandLineOption apply(QStringLiteral("apply"));
+    const QCommandLineOption journal(QStringLiteral("journal"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption noJournal(QStringLiteral("no-journal"));
+    const QCommandLineOption undo(QStringLiteral("undo"));
+    const QCommandLineOption history(QStringLiteral("history"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({filename, output, root, apply, json, help, version});
+    parser.addOptions({filename, output, root, release, sidecars, apply, journal, noJournal, undo,
+                       history, json, help, version});
 
     // parse() rather than process(): process() exits with status 1 on bad input.
     if (!parser.parse(arguments)) {
@@ -100,14 +136,51 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
         options.filenamePattern = parser.value(filename);
     if (parser.isSet(output))
         options.outputPattern = parser.value(output);
+    options.release = parser.isSet(release);
+    options.sidecars = parser.isSet(sidecars);
     options.apply = parser.isSet(apply);
     options.json = parser.isSet(json);
+    options.undo = parser.isSet(undo);
+    options.history = parser.isSet(history);
+    if (parser.isSet(noJournal))
+        options.journal.reset();
+    else if (parser.isSet(journal))
+        options.journal = AbsoluteClean(parser.value(journal));
 
-    if (parser.positionalArguments().isEmpty()) {
+    // Undo and history work on journals alone: the options of a run would be silently ignored.
+    const QStringList positional = parser.positionalArguments();
+    if (options.undo || options.history) {
+        const QString mode = options.history ? QStringLiteral("history") : QStringLiteral("undo");
+        QStringList notWith{QStringLiteral("filename"),  QStringLiteral("output"),
+                            QStringLiteral("root"),      QStringLiteral("release"),
+                            QStringLiteral("sidecars"),  QStringLiteral("journal"),
+                            QStringLiteral("no-journal")};
+        if (options.history)
+            notWith << QStringLiteral("undo") << QStringLiteral("apply") << QStringLiteral("json");
+        for (const QString &other : std::as_const(notWith)) {
+            if (parser.isSet(other)) {
+                error = QStringLiteral("--%1 does not go with --%2").arg(other, mode);
+                return Action::Fail;
+            }
+        }
+        if (positional.size() > (options.undo ? 1 : 0)) {
+            error = options.undo ? QStringLiteral("--undo takes one JOURNAL at most")
+                                 : QStringLiteral("--history takes no argument");
+            return Action::Fail;
+        }
+        options.undoJournal = positional.value(0);
+        return Action::Run;
+    }
+    if (parser.isSet(journal) && parser.isSet(noJournal)) {
+        error = QStringLiteral("--journal does not go with --no-journal");
+        return Action::Fail;
+    }
+
+    if (positional.isEmpty()) {
         error = QStringLiteral("no FOLDER given (see --help)");
         return Action::Fail;
     }
-    for (const QString &folder : parser.positionalArguments()) {
+    for (const QString &folder : positional) {
         error = FolderProblem(folder);
         if (!error.isEmpty())
             return Action::Fail;
@@ -128,7 +201,7 @@ cli::Plan PlanFor(const Options &options)
 {
     QString root;
     QStringList releaseFolders;
-    if (options.folders.size() == 1) {
+    if (options.folders.size() == 1 && !options.release) {
         root = options.folders.constFirst();
         releaseFolders = files::Subfolders(options.folders.constFirst());
     } else {
@@ -138,20 +211,12 @@ cli::Plan PlanFor(const Options &options)
     if (!options.root.isEmpty())
         root = options.root;
     return cli::MakePlan(files::WithTrailingSlash(root), releaseFolders, options.filenamePattern,
-                         options.outputPattern);
+                         options.outputPattern, options.sidecars);
 }
 
-void PrintTable(const cli::Plan &plan, QTextStream &out)
+// Prints lines as columns two blanks apart, each as wide as its widest cell.
+void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
 {
-    out << "root: " << plan.root << '\n';
-    if (plan.suggested)
-        out << "filename pattern: " << plan.filenamePattern << '\n';
-
-    QVector<QStringList> lines{{QStringLiteral("FOLDER"), QStringLiteral("SOURCE FILE"),
-                                QStringLiteral("TARGET"), QStringLiteral("CONFLICT")}};
-    for (const cli::PlanRow &row : plan.rows)
-        lines.append({row.release.folder, row.release.fileName, row.target,
-                      cli::ConflictName(row.conflict)});
     QVector<qsizetype> widths(lines.constFirst().size(), 0);
     for (const QStringList &cells : lines) {
         for (int column = 0; column < cells.size(); ++column)
@@ -169,20 +234,62 @@ void PrintTable(const cli::Plan &plan, QTextStream &out)
         }
         out << '\n';
     }
+}
+
+void PrintTable(const cli::Plan &plan, QTextStream &out)
+{
+    out << "root: " << plan.root << '\n';
+    if (plan.suggested)
+        out << "filename pattern: " << plan.filenamePattern << '\n';
+
+    QVector<QStringList> lines{{QStringLiteral("FOLDER"), QStringLiteral("SOURCE FILE"),
+                                QStringLiteral("TARGET"), QStringLiteral("CONFLICT")}};
+    for (const cli::PlanRow &row : plan.rows) {
+        lines.append({row.release.folder, row.release.fileName, row.target,
+                      cli::ConflictName(row.conflict)});
+        for (const cli::PlanSidecar &sidecar : row.sidecars)
+            lines.append({QString(), QStringLiteral("  ") + sidecar.file.name, sidecar.target,
+                          cli::ConflictName(sidecar.conflict)});
+    }
+    PrintColumns(lines, out);
     if (plan.rows.isEmpty())
         out << "(no release folder holds a file)\n";
+    if (!plan.skipped.isEmpty()) {
+        out << "skipped:\n";
+        QVector<QStringList> skipped;
+        for (const files::SkippedFolder &folder : plan.skipped)
+            skipped.append({QStringLiteral("  ") + folder.folder, files::SkipName(folder.reason)});
+        PrintColumns(skipped, out);
+    }
+}
+
+QJsonValue OrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
 QJsonDocument ToJson(const cli::Plan &plan, bool applied)
 {
     QJsonArray rows;
     for (const cli::PlanRow &row : plan.rows) {
-        const QString name = cli::ConflictName(row.conflict);
-        const QJsonValue conflict = name.isEmpty() ? QJsonValue() : QJsonValue(name);
         QJsonObject object{{QStringLiteral("folder"), row.release.folder},
                            {QStringLiteral("source"), row.release.absolutePath},
                            {QStringLiteral("target"), row.target},
-                           {QStringLiteral("conflict"), conflict}};
+                           {QStringLiteral("conflict"), OrNull(cli::ConflictName(row.conflict))}};
+        QJsonArray sidecars;
+        for (const cli::PlanSidecar &sidecar : row.sidecars) {
+            QJsonObject file{
+                {QStringLiteral("source"), sidecar.file.path},
+                {QStringLiteral("target"), sidecar.target},
+                {QStringLiteral("conflict"), OrNull(cli::ConflictName(sidecar.conflict))}};
+            if (applied) {
+                file.insert(QStringLiteral("moved"), sidecar.moved);
+                file.insert(QStringLiteral("error"),
+                            sidecar.moved ? QJsonValue() : QJsonValue(row.error));
+            }
+            sidecars.append(file);
+        }
+        object.insert(QStringLiteral("sidecars"), sidecars);
         if (applied) {
             object.insert(QStringLiteral("moved"), row.moved);
             object.insert(QStringLiteral("error"),
@@ -190,10 +297,18 @@ QJsonDocument ToJson(const cli::Plan &plan, bool applied)
         }
         rows.append(object);
     }
-    return QJsonDocument(QJsonObject{{QStringLiteral("root"), plan.root},
-                                     {QStringLiteral("filename_pattern"), plan.filenamePattern},
-                                     {QStringLiteral("output_pattern"), plan.outputPattern},
-                                     {QStringLiteral("rows"), rows}});
+    QJsonArray skipped;
+    for (const files::SkippedFolder &folder : plan.skipped)
+        skipped.append(QJsonObject{{QStringLiteral("folder"), folder.folder},
+                                   {QStringLiteral("reason"), files::SkipName(folder.reason)}});
+    QJsonObject object{{QStringLiteral("root"), plan.root},
+                       {QStringLiteral("filename_pattern"), plan.filenamePattern},
+                       {QStringLiteral("output_pattern"), plan.outputPattern},
+                       {QStringLiteral("rows"), rows},
+                       {QStringLiteral("skipped"), skipped}};
+    if (applied)
+        object.insert(QStringLiteral("journal"), OrNull(plan.journal));
+    return QJsonDocument(object);
 }
 
 // One line on a terminal, rewritten in place: rows done, and the bytes of a copy between file
@@ -258,19 +373,182 @@ private:
     QElapsedTimer sinceDraw;
 };
 
-// Performs the moves, one line on err per failure; returns the number of failures.
-int Apply(cli::Plan &plan, QTextStream &err, bool errIsTerminal)
+// Performs the moves, one line on err per failure; returns the number of failures, or -1 when
+// the journal cannot be written.
+int Apply(cli::Plan &plan, const Options &options, QTextStream &err, bool errIsTerminal)
 {
     ProgressLine progress(err, errIsTerminal, int(plan.rows.size()));
-    return cli::ApplyPlan(
-        plan, [&](int index) { progress.StartRow(index); },
+    QString error;
+    const int failures = cli::ApplyPlan(
+        plan, options.journal, [&](int index) { progress.StartRow(index); },
         [&](qint64 copied, qint64 size) { progress.Copied(copied, size); },
         [&](const cli::PlanRow &row) {
             progress.Clear();
             err << "failed: " << row.release.absolutePath << " -> " << row.targetPath << ": "
                 << row.error << '\n';
             err.flush();
-        });
+        },
+        &error);
+    if (failures < 0)
+        err << "move-rename-cli: " << error << '\n';
+    return failures;
+}
+
+int Run(const Options &options, QTextStream &out, QTextStream &err, bool errIsTerminal)
+{
+    cli::Plan plan = PlanFor(options);
+    // From one folder name alone the suggestion cannot tell what varies: every target would be
+    // the bare extension.
+    if (plan.suggested && plan.rows.size() < 2) {
+        err << "move-rename-cli: one release folder gives nothing to suggest a pattern from: "
+               "--filename is needed\n";
+        return 2;
+    }
+    if (!options.json) {
+        PrintTable(plan, out);
+        out.flush(); // the plan shows before the moves begin
+    }
+    int failures = 0;
+    if (options.apply) {
+        failures = Apply(plan, options, err, errIsTerminal);
+        if (failures < 0)
+            return 2;
+        // With --json, standard output holds nothing but the JSON object.
+        QTextStream &summary = options.json ? err : out;
+        summary << plan.rows.size() - failures << " moved, " << failures << " failed\n";
+        summary.flush();
+        if (!plan.journal.isEmpty())
+            err << "journal: " << plan.journal << '\n';
+    }
+    if (options.json)
+        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
+    return failures > 0 ? 1 : 0;
+}
+
+// The journal named, or the newest one in the default folder that is not undone; nothing with
+// error set when it cannot be read, nothing with error empty when there is none to undo.
+std::optional<journal::Journal> JournalToUndo(const QString &path, QString &error)
+{
+    if (!path.isEmpty())
+        return journal::Read(path, &error);
+    for (const QString &candidate : journal::List(journal::DefaultFolder())) {
+        std::optional<journal::Journal> found = journal::Read(candidate, &error);
+        if (!found || (!found->undone && !found->entries.isEmpty()))
+            return found;
+    }
+    return std::nullopt;
+}
+
+// The path as shown in a table: relative to root when it lies below it.
+QString Shown(const QString &path, const QString &root)
+{
+    return path.startsWith(root) ? path.mid(root.size()) : path;
+}
+
+void PrintUndoTable(const journal::Journal &journal, const QVector<journal::UndoRow> &rows,
+                    QTextStream &out)
+{
+    const QString root = journal.header.root;
+    out << "journal: " << journal.path << '\n' << "root: " << root << '\n';
+    QVector<QStringList> lines{
+        {QStringLiteral("NOW AT"), QStringLiteral("BACK TO"), QStringLiteral("REFUSED")}};
+    for (const journal::UndoRow &row : rows)
+        lines.append({Shown(row.target, root), Shown(row.source, root), row.reason});
+    PrintColumns(lines, out);
+    if (rows.isEmpty())
+        out << "(nothing to put back)\n";
+    out.flush(); // the plan shows before the moves begin
+}
+
+// journalPath empty: there was no journal to undo.
+void PrintUndoJson(const QString &journalPath, const QVector<journal::UndoRow> &rows,
+                   QTextStream &out)
+{
+    QJsonArray array;
+    for (const journal::UndoRow &row : rows) {
+        const QJsonValue restored = row.restored ? QJsonValue(*row.restored) : QJsonValue();
+        array.append(
+            QJsonObject{{QStringLiteral("source"), row.source},
+                        {QStringLiteral("target"), row.target},
+                        {QStringLiteral("restored"), restored},
+                        {QStringLiteral("error"), OrNull(row.restored ? row.error : row.reason)}});
+    }
+    out << QJsonDocument(QJsonObject{{QStringLiteral("journal"), OrNull(journalPath)},
+                                     {QStringLiteral("rows"), array}})
+               .toJson(QJsonDocument::Indented);
+}
+
+int Undo(const Options &options, QTextStream &out, QTextStream &err, bool errIsTerminal)
+{
+    QString error;
+    const std::optional<journal::Journal> journal = JournalToUndo(options.undoJournal, error);
+    if (!journal && !error.isEmpty()) {
+        err << "move-rename-cli: " << error << '\n';
+        return 2;
+    }
+    QTextStream &message = options.json ? err : out;
+    if (!journal || journal->undone) {
+        if (journal)
+            message << "nothing to undo: " << journal->path << " is undone already\n";
+        else
+            message << "nothing to undo: no journal in " << journal::DefaultFolder()
+                    << " that is not undone\n";
+        if (options.json)
+            PrintUndoJson(journal ? journal->path : QString(), {}, out);
+        return 0;
+    }
+
+    QVector<journal::UndoRow> rows = journal::PlanUndo(*journal);
+    if (!options.json)
+        PrintUndoTable(*journal, rows, out);
+    int failures = 0;
+    if (options.apply) {
+        ProgressLine progress(err, errIsTerminal, int(rows.size()));
+        failures = journal::ApplyUndo(
+            *journal, rows, [&](int index) { progress.StartRow(index); },
+            [&](qint64 copied, qint64 size) { progress.Copied(copied, size); }, &error);
+        progress.Clear();
+        if (failures < 0) {
+            err << "move-rename-cli: " << error << '\n';
+            return 2;
+        }
+        for (const journal::UndoRow &row : std::as_const(rows)) {
+            if (!*row.restored)
+                err << "failed: " << row.target << " -> " << row.source << ": " << row.error
+                    << '\n';
+        }
+        err.flush();
+        message << rows.size() - failures << " put back, " << failures << " failed\n";
+    }
+    if (options.json)
+        PrintUndoJson(journal->path, rows, out);
+    return failures > 0 ? 1 : 0;
+}
+
+// Lists the journals of the default folder; one that cannot be read is named on err.
+int History(QTextStream &out, QTextStream &err)
+{
+    QVector<QStringList> lines{{QStringLiteral("STARTED"), QStringLiteral("MOVED"),
+                                QStringLiteral("UNDONE"), QStringLiteral("ROOT"),
+                                QStringLiteral("JOURNAL")}};
+    int unreadable = 0;
+    for (const QString &path : journal::List(journal::DefaultFolder())) {
+        QString error;
+        const std::optional<journal::Journal> journal = journal::Read(path, &error);
+        if (!journal) {
+            err << "move-rename-cli: " << error << '\n';
+            ++unreadable;
+            continue;
+        }
+        const QString undone = journal->undone      ? QStringLiteral("yes")
+                               : journal->undoTried ? QStringLiteral("partly")
+                                                    : QStringLiteral("no");
+        lines.append(
+            {journal->header.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+             QString::number(journal->MovedRows()), undone, journal->header.root, path});
+    }
+    PrintColumns(lines, out);
+    return unreadable > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -292,20 +570,9 @@ int RunCli(const QStringList &arguments, QTextStream &out, QTextStream &err, boo
     case Action::Run:
         break;
     }
-
-    cli::Plan plan = PlanFor(options);
-    if (!options.json) {
-        PrintTable(plan, out);
-        out.flush(); // the plan shows before the moves begin
-    }
-    int failures = 0;
-    if (options.apply) {
-        failures = Apply(plan, err, errIsTerminal);
-        // With --json, standard output holds nothing but the JSON object.
-        QTextStream &summary = options.json ? err : out;
-        summary << plan.rows.size() - failures << " moved, " << failures << " failed\n";
-    }
-    if (options.json)
-        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
-    return failures > 0 ? 1 : 0;
+    if (options.history)
+        return History(out, err);
+    if (options.undo)
+        return Undo(options, out, err, errIsTerminal);
+    return Run(options, out, err, errIsTerminal);
 }

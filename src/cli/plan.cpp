@@ -3,6 +3,7 @@
 
 #include "plan.h"
 
+#include "journal.h"
 #include "naming.h"
 
 #include <QDir>
@@ -25,11 +26,13 @@ ConflictText Text(Conflict conflict)
     case Conflict::None:
         break;
     case Conflict::Empty:
-        return {"empty", "empty target name: the target would be the root folder"};
+        return {"empty", "empty target name: the patterns captured nothing"};
     case Conflict::Exists:
         return {"exists", "target exists"};
     case Conflict::Duplicate:
         return {"duplicate", "duplicate target: an earlier row has the same one"};
+    case Conflict::Sidecar:
+        return {"sidecar", "a sidecar cannot move"};
     }
     return {"", ""};
 }
@@ -50,19 +53,32 @@ bool Occupied(const QString &path)
     return info.isSymLink() || info.exists();
 }
 
+// Exists or Duplicate, or None after which the target counts as taken. Compared cleaned, so
+// that "a/../x.mkv" and "x.mkv" count as the one target they are.
+Conflict Claim(const QString &targetPath, QSet<QString> &taken)
+{
+    const QString clean = QDir::cleanPath(targetPath);
+    if (Occupied(targetPath))
+        return Conflict::Exists;
+    if (taken.contains(clean))
+        return Conflict::Duplicate;
+    taken.insert(clean);
+    return Conflict::None;
+}
+
 void MarkConflicts(QVector<PlanRow> &rows)
 {
-    // Compared cleaned, so that "a/../x.mkv" and "x.mkv" count as the one target they are.
     QSet<QString> taken;
     for (PlanRow &row : rows) {
-        if (row.target.isEmpty())
-            row.conflict = Conflict::Empty;
-        else if (Occupied(row.targetPath))
-            row.conflict = Conflict::Exists;
-        else if (taken.contains(QDir::cleanPath(row.targetPath)))
-            row.conflict = Conflict::Duplicate;
-        else
-            taken.insert(QDir::cleanPath(row.targetPath));
+        // A name that is nothing but the extension would make a hidden file, or name the root.
+        const QString name = row.target.mid(row.target.lastIndexOf(QLatin1Char('/')) + 1);
+        row.conflict = name == FileExtension(row.release.fileName) ? Conflict::Empty
+                                                                   : Claim(row.targetPath, taken);
+        for (PlanSidecar &sidecar : row.sidecars) {
+            sidecar.conflict = Claim(sidecar.targetPath, taken);
+            if (sidecar.conflict != Conflict::None && row.conflict == Conflict::None)
+                row.conflict = Conflict::Sidecar;
+        }
     }
 }
 
@@ -89,12 +105,14 @@ QString CommonParent(const QStringList &folders)
 }
 
 Plan MakePlan(const QString &root, const QStringList &releaseFolders,
-              const std::optional<QString> &filenamePattern, const QString &outputPattern)
+              const std::optional<QString> &filenamePattern, const QString &outputPattern,
+              bool sidecars)
 {
     Plan plan;
     plan.root = root;
     plan.outputPattern = outputPattern;
-    const QList<files::ReleaseFile> releases = files::ScanReleaseFolders(root, releaseFolders);
+    const QList<files::ReleaseFile> releases =
+        files::ScanReleaseFolders(root, releaseFolders, plan.skipped);
 
     if (filenamePattern) {
         plan.filenamePattern = *filenamePattern;
@@ -116,28 +134,81 @@ Plan MakePlan(const QString &root, const QStringList &releaseFolders,
         row.release = release;
         row.target = patterns.TargetName(release.folder, release.fileName);
         row.targetPath = rootDir.absoluteFilePath(row.target);
+        if (sidecars) {
+            // The target text ends in the chosen file's extension, as its name does.
+            const qsizetype extension = FileExtension(release.fileName).size();
+            const QString targetStem = row.target.chopped(extension);
+            for (const files::Sidecar &file :
+                 files::Sidecars(release.absolutePath, release.fileName.chopped(extension))) {
+                const QString target = targetStem + file.suffix;
+                row.sidecars.append({file, target, rootDir.absoluteFilePath(target)});
+            }
+        }
         plan.rows.append(row);
     }
     MarkConflicts(plan.rows);
     return plan;
 }
 
-int ApplyPlan(Plan &plan, const std::function<void(int)> &beforeRow,
-              const files::CopyProgress &progress,
-              const std::function<void(const PlanRow &)> &failed)
+int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
+              const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
+              const std::function<void(const PlanRow &)> &failed, QString *error)
 {
+    // Every file about to move goes into the journal before the first one moves.
+    QVector<QVector<journal::Move>> moves(plan.rows.size());
+    QVector<journal::Entry> entries;
+    QVector<int> firstEntry(plan.rows.size(), -1);
+    for (int index = 0; index < plan.rows.size(); ++index) {
+        PlanRow &row = plan.rows[index];
+        row.error = QString::fromLatin1(Text(row.conflict).reason);
+        for (const PlanSidecar &sidecar : std::as_const(row.sidecars)) {
+            if (sidecar.conflict != Conflict::None && row.conflict == Conflict::Sidecar) {
+                row.error +=
+                    QStringLiteral(": %1: %2")
+                        .arg(sidecar.file.name, QString::fromLatin1(Text(sidecar.conflict).reason));
+                break;
+            }
+        }
+        if (row.conflict != Conflict::None)
+            continue;
+        QVector<journal::Entry> files{{index, row.release.absolutePath, row.targetPath, {}, {}}};
+        for (const PlanSidecar &sidecar : std::as_const(row.sidecars))
+            files.append({index, sidecar.file.path, sidecar.targetPath, {}, {}});
+        for (journal::Entry &file : files) {
+            const std::optional<journal::Identity> identity = journal::IdentityOf(file.source);
+            if (!identity) {
+                row.error = QStringLiteral("source does not exist: ") + file.source;
+                break;
+            }
+            file.identity = *identity;
+            moves[index].append({file.source, file.target});
+        }
+        if (row.error.isEmpty()) {
+            firstEntry[index] = int(entries.size());
+            entries += files;
+        }
+    }
+    std::unique_ptr<journal::Writer> writer;
+    if (journalPath) {
+        writer = journal::Writer::Create(*journalPath,
+                                         {plan.root, plan.filenamePattern, plan.outputPattern, {}},
+                                         entries, error);
+        if (!writer)
+            return -1;
+        plan.journal = writer->Path();
+    }
+
     int failures = 0;
     for (int index = 0; index < plan.rows.size(); ++index) {
         PlanRow &row = plan.rows[index];
         if (beforeRow)
             beforeRow(index);
-        if (row.conflict != Conflict::None)
-            row.error = QString::fromLatin1(Text(row.conflict).reason);
-        else if (!QFileInfo::exists(row.release.absolutePath))
-            row.error = QStringLiteral("source does not exist");
-        else
-            row.moved =
-                files::MoveFile(row.release.absolutePath, row.targetPath, &row.error, progress);
+        if (firstEntry[index] >= 0) {
+            row.moved = journal::MoveTogether(moves[index], writer.get(), firstEntry[index],
+                                              &row.error, progress);
+            for (int i = 0; i < row.sidecars.size(); ++i)
+                row.sidecars[i].moved = moves[index].at(i + 1).moved;
+        }
         if (!row.moved) {
             if (row.error.isEmpty())
                 row.error = QStringLiteral("move failed");

@@ -17,11 +17,22 @@
 // naming and move functions that the window uses.
 namespace cli {
 
-// Why a row cannot move, decided before anything moves.
-enum class Conflict { None, Empty, Exists, Duplicate };
+// Why a row cannot move, decided before anything moves. A row moves nothing when one of its
+// sidecars has a conflict of its own (Sidecar).
+enum class Conflict { None, Empty, Exists, Duplicate, Sidecar };
 
-// "exists", "duplicate", "empty"; empty for Conflict::None.
+// "exists", "duplicate", "empty", "sidecar"; empty for Conflict::None.
 QString ConflictName(Conflict conflict);
+
+// A file that moves with a row's chosen file.
+struct PlanSidecar
+{
+    files::Sidecar file;
+    QString target; // relative to the root, like the row's
+    QString targetPath;
+    Conflict conflict = Conflict::None;
+    bool moved = false;
+};
 
 struct PlanRow
 {
@@ -29,6 +40,7 @@ struct PlanRow
     QString target;     // the target text, relative to the root, as the window's column 2
     QString targetPath; // where the file would go
     Conflict conflict = Conflict::None;
+    QVector<PlanSidecar> sidecars;
     bool moved = false;
     QString error; // why the row did not move, after ApplyPlan
 };
@@ -40,21 +52,28 @@ struct Plan
     QString outputPattern;
     bool suggested = false; // the filename pattern is the window's suggestion
     QVector<PlanRow> rows;
+    QList<files::SkippedFolder> skipped; // the release folders that yield no row
+    QString journal;                     // the journal ApplyPlan wrote, if any
 };
 
 // The deepest folder that holds every one of folders (absolute, clean paths) below itself.
 QString CommonParent(const QStringList &folders);
 
 // The rows for the release folders under root, with targets from the two patterns (the window's
-// suggestion when no filename pattern is given) and their conflicts marked.
+// suggestion when no filename pattern is given), their sidecars when asked for, and their
+// conflicts marked.
 Plan MakePlan(const QString &root, const QStringList &releaseFolders,
-              const std::optional<QString> &filenamePattern, const QString &outputPattern);
+              const std::optional<QString> &filenamePattern, const QString &outputPattern,
+              bool sidecars);
 
-// Moves every row in order with files::MoveFile; a row with a conflict or without its source is
-// not attempted. beforeRow(index) is called before each row and failed(row) after each failure.
-// Returns the number of rows that failed.
-int ApplyPlan(Plan &plan, const std::function<void(int)> &beforeRow,
-              const files::CopyProgress &progress,
-              const std::function<void(const PlanRow &)> &failed);
+// Moves every row in order with files::MoveFile, each with its sidecars, all or none of them; a
+// row with a conflict or without its files is not attempted. Unless journalPath is null, what is
+// about to move is first written to a journal at *journalPath (in the default folder when empty),
+// whose path goes to plan.journal. beforeRow(index) is called before each row and failed(row) after
+// each failure. Returns the number of rows that failed, or -1 when the journal cannot be written
+// (nothing moved then).
+int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
+              const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
+              const std::function<void(const PlanRow &)> &failed, QString *error);
 
 } // namespace cli

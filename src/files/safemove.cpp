@@ -10,11 +10,13 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -134,6 +136,12 @@ QByteArray TempStem(const QByteArray &name)
     while (cut > 0 && (static_cast<unsigned char>(name.at(cut)) & 0xC0) == 0x80)
         --cut;
     return name.left(cut);
+}
+
+// The temporary copy of name is this, a random hexadecimal number, then ".part".
+QByteArray TempPrefix(const QByteArray &name)
+{
+    return QByteArray(".") + TempStem(name) + '.';
 }
 
 QByteArray Folder(const QByteArray &path)
@@ -259,7 +267,7 @@ bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteAr
 
     TempFile temp(dirFd.get());
     Fd out;
-    const QByteArray stem = QByteArray(".") + TempStem(name) + '.';
+    const QByteArray stem = TempPrefix(name);
     for (int attempt = 0; attempt < kTempNameAttempts && out.get() < 0; ++attempt) {
         const QByteArray tempName =
             stem + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".part";
@@ -388,6 +396,29 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
         return CopyAcross(src, srcStat, dst, error, progress);
     }
     return FailErrno(error, step, err);
+}
+
+QStringList TemporaryCopies(const QString &target)
+{
+    const QByteArray dst = QFile::encodeName(target);
+    const QByteArray prefix = TempPrefix(dst.mid(dst.lastIndexOf('/') + 1));
+    QStringList copies;
+    DIR *dir = ::opendir(Folder(dst).constData());
+    if (!dir)
+        return copies;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix) || !name.endsWith(".part"))
+            continue;
+        const QByteArray random = name.mid(prefix.size(), name.size() - prefix.size() - 5);
+        const bool hex = !random.isEmpty() && std::all_of(random.begin(), random.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        });
+        if (hex)
+            copies.append(QFile::decodeName(Folder(dst) + '/' + name));
+    }
+    ::closedir(dir);
+    return copies;
 }
 
 } // namespace files

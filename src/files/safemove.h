@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -24,5 +25,9 @@ using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 // error (when given) then receives a short reason.
 bool MoveFile(const QString &source, const QString &target, QString *error = nullptr,
               const CopyProgress &progress = {});
+
+// The hidden temporary copies beside target that MoveFile makes while it copies between file
+// systems, as a run killed during such a copy leaves them.
+QStringList TemporaryCopies(const QString &target);
 
 } // namespace files

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,21 +55,42 @@ int OpenFolder(const QString &path)
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString &rootPath,
-                                      const QString &folderPath)
+// The folder's text in the table: its path less a leading root, compared ignoring case.
+QString RelativeFolder(const QString &rootPath, const QString &folderPath)
 {
-    // The folder's text in the table: its path less a leading root, compared ignoring case.
-    const QString relative = folderPath.startsWith(rootPath, Qt::CaseInsensitive)
-                                 ? folderPath.mid(rootPath.size())
-                                 : folderPath;
+    return folderPath.startsWith(rootPath, Qt::CaseInsensitive) ? folderPath.mid(rootPath.size())
+                                                                : folderPath;
+}
+
+// Whether name, read from the disk as raw, encodes back to the same bytes.
+bool Representable(const QString &name, const char *raw)
+{
+    // Reading a name turns every byte that is not valid UTF-8 into U+FFFD, and only then can
+    // the round trip fail.
+    return !name.contains(QChar::ReplacementCharacter) || QFile::encodeName(name) == raw;
+}
+
+// Without why, as the window scans; with it, a chosen file whose name is not representable
+// yields nothing, and why says what a folder that yields nothing lacks.
+std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString &rootPath,
+                                      const QString &folderPath, Skip *why = nullptr)
+{
+    const QString relative = RelativeFolder(rootPath, folderPath);
     const QString folder = QDir::cleanPath(
         QDir::isAbsolutePath(relative) ? relative : absoluteRoot + QLatin1Char('/') + relative);
     const int dirFd = OpenFolder(folder); // fails for anything that is not a folder
-    if (dirFd < 0)
+    if (dirFd < 0) {
+        // A folder name that was not valid UTF-8 lost its bytes when it was read.
+        if (why)
+            *why = errno == ENOENT && folder.contains(QChar::ReplacementCharacter)
+                       ? Skip::NameNotRepresentable
+                       : Skip::Unreadable;
         return std::nullopt;
+    }
 
     // The largest file; ties go to the name that sorts first, compared case-sensitively.
     bool found = false;
+    bool representable = true;
     qint64 bestSize = -1;
     QString bestName;
     ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size) {
@@ -80,9 +102,13 @@ std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString
         found = true;
         bestSize = size;
         bestName = name;
+        representable = Representable(name, rawName);
     });
-    if (!found)
+    if (!found || (why && !representable)) {
+        if (why)
+            *why = found ? Skip::NameNotRepresentable : Skip::NoFile;
         return std::nullopt;
+    }
     return ReleaseFile{relative, WithTrailingSlash(folder) + bestName, bestName};
 }
 
@@ -132,6 +158,77 @@ QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList
             releases.append(std::move(*release));
     }
     return releases;
+}
+
+QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths,
+                                      QList<SkippedFolder> &skipped)
+{
+    const QString absoluteRoot = QDir(rootPath).absolutePath();
+    QList<ReleaseFile> releases;
+    for (const QString &path : folderPaths) {
+        Skip why = Skip::NoFile;
+        if (auto release = ScanFolder(absoluteRoot, rootPath, path, &why))
+            releases.append(std::move(*release));
+        else
+            skipped.append({RelativeFolder(rootPath, path), why});
+    }
+    return releases;
+}
+
+QString SkipName(Skip reason)
+{
+    switch (reason) {
+    case Skip::NoFile:
+        break;
+    case Skip::Unreadable:
+        return QStringLiteral("unreadable");
+    case Skip::NameNotRepresentable:
+        return QStringLiteral("name not representable");
+    }
+    return QStringLiteral("no file");
+}
+
+QList<Sidecar> Sidecars(const QString &chosen, const QString &stem)
+{
+    const qsizetype slash = chosen.lastIndexOf(QLatin1Char('/'));
+    const QString folder = chosen.left(slash + 1);
+    const QString prefix = stem + QLatin1Char('.');
+    const auto isSubtitle = [](const QString &name) {
+        static const QStringList kinds{QStringLiteral("srt"), QStringLiteral("ass"),
+                                       QStringLiteral("ssa"), QStringLiteral("sub"),
+                                       QStringLiteral("idx"), QStringLiteral("vtt"),
+                                       QStringLiteral("sup")};
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        return dot >= 0 && kinds.contains(name.mid(dot + 1), Qt::CaseInsensitive);
+    };
+    QList<Sidecar> byStem;
+    QList<Sidecar> subtitles;
+    ForEachEntry(OpenFolder(folder), S_IFREG, [&](const char *raw, qint64) {
+        const QString name = QFile::decodeName(raw);
+        if (name == chosen.mid(slash + 1) || !Representable(name, raw))
+            return;
+        if (name.startsWith(prefix, Qt::CaseInsensitive))
+            byStem.append({folder + name, name, name.mid(stem.size())});
+        else if (isSubtitle(name))
+            subtitles.append({folder + name, name, QLatin1Char('.') + name});
+    });
+    for (const QString &subfolder : Subfolders(folder)) {
+        const QString sub = subfolder.mid(folder.size());
+        if (sub.compare(QLatin1String("Subs"), Qt::CaseInsensitive) != 0 &&
+            sub.compare(QLatin1String("Subtitles"), Qt::CaseInsensitive) != 0)
+            continue;
+        ForEachEntry(OpenFolder(subfolder), S_IFREG, [&](const char *raw, qint64) {
+            const QString name = QFile::decodeName(raw);
+            if (Representable(name, raw) && isSubtitle(name))
+                subtitles.append({subfolder + QLatin1Char('/') + name,
+                                  sub + QLatin1Char('/') + name, QLatin1Char('.') + name});
+        });
+    }
+    // Each rule's files by name, so that their order does not hang on the folder listing.
+    const auto byName = [](const Sidecar &a, const Sidecar &b) { return a.name < b.name; };
+    std::sort(byStem.begin(), byStem.end(), byName);
+    std::sort(subtitles.begin(), subtitles.end(), byName);
+    return byStem + subtitles;
 }
 
 } // namespace files

@@ -33,4 +33,41 @@ std::optional<ReleaseFile> ScanReleaseFolder(const QString &rootPath, const QStr
 // ScanReleaseFolder over every folder, in order, keeping those that yield a file.
 QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths);
 
+// Why a release folder yields no file.
+enum class Skip {
+    NoFile,               // it holds no plain, non-hidden file
+    Unreadable,           // it cannot be listed
+    NameNotRepresentable, // its name or its chosen file's name is not valid UTF-8
+};
+
+struct SkippedFolder
+{
+    QString folder; // as ReleaseFile::folder
+    Skip reason;
+};
+
+// "no file", "unreadable", "name not representable".
+QString SkipName(Skip reason);
+
+// The same as above, except that a folder whose chosen file's name is not valid UTF-8 yields
+// nothing (that file would be moved under another name); skipped receives, in order, every
+// folder that yields nothing, with the reason.
+QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths,
+                                      QList<SkippedFolder> &skipped);
+
+// A file that travels with the chosen file of a release folder.
+struct Sidecar
+{
+    QString path;   // absolute
+    QString name;   // relative to the release folder: "show.en.srt", "Subs/English.srt"
+    QString suffix; // what follows the target's name less its extension: ".en.srt"
+};
+
+// The sidecars of chosen (an absolute path) whose name less its extension is stem: every other
+// plain, non-hidden file beside it whose name begins with stem and "." (ignoring case), the rest
+// of its name as suffix; then every subtitle file (.srt .ass .ssa .sub .idx .vtt .sup) beside
+// it or in a subfolder named Subs or Subtitles (ignoring case) that the first rule did not take,
+// "." and its name as suffix. Names that are not valid UTF-8 are left where they are.
+QList<Sidecar> Sidecars(const QString &chosen, const QString &stem);
+
 } // namespace files

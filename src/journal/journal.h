@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
+#pragma once
+
+#include "safemove.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+#include <optional>
+
+// The record of one run that moves files: a JSON Lines file whose first line describes the run,
+// then one line per file about to move, all flushed to disk before the first file moves. The
+// run appends each outcome as it happens and an undo appends what it put back; nothing that
+// recovers trusts those lines to say where a file is, it looks.
+namespace journal {
+
+constexpr int kFormatVersion = 1;
+
+// Enough of a file to recognise it later, wherever it went.
+struct Identity
+{
+    qint64 size = 0;
+    qint64 mtimeNs = 0; // modification time in nanoseconds since the epoch
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+
+// What is at path itself (a link is not followed); nothing when nothing is there.
+std::optional<Identity> IdentityOf(const QString &path);
+
+struct Header
+{
+    QString root;
+    QString filenamePattern;
+    QString outputPattern;
+    QDateTime started; // UTC, set by Writer::Create
+};
+
+// One file about to move.
+struct Entry
+{
+    int row = 0; // the plan's row: a row's files move together
+    QString source;
+    QString target;
+    Identity identity;         // of the source, right before the journal was written
+    std::optional<bool> moved; // what the last outcome line says, when there is one
+};
+
+struct Journal
+{
+    QString path;
+    Header header;
+    QVector<Entry> entries;
+    bool undone = false;    // an undo put back everything
+    bool undoTried = false; // some undo line is there
+    qint64 wholeSize = 0;   // bytes up to the end of the last whole line
+
+    // The rows with a file that the run says it moved.
+    int MovedRows() const;
+};
+
+// Reads the journal at path. A torn last line, which is what a crash leaves, is ignored.
+// Anything else that is not a journal of ours yields nothing, error naming the file and line.
+std::optional<Journal> Read(const QString &path, QString *error);
+
+// $XDG_STATE_HOME/move-rename, or ~/.local/state/move-rename without that variable.
+QString DefaultFolder();
+
+// The journals in folder, newest first.
+QStringList List(const QString &folder);
+
+// Appends lines to a journal, each in one write. A line that cannot be written stops all later
+// ones, so that a full disk leaves at worst a torn last line.
+class Writer
+{
+public:
+    // Creates a journal (mode 0600, never replacing anything) at path, or when path is empty
+    // under a new name in DefaultFolder(), made when missing. Writes header and entries and
+    // flushes them to disk, the file and its folder, before it returns. Null on failure.
+    static std::unique_ptr<Writer> Create(const QString &path, Header header,
+                                          const QVector<Entry> &entries, QString *error);
+    // Opens journal to append to it, cutting off its torn last line first. Null on failure.
+    static std::unique_ptr<Writer> Append(const Journal &journal, QString *error);
+    ~Writer();
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    QString Path() const { return path; }
+    void Moved(int entry, bool moved, const QString &error = QString());
+    void Restored(int entry, bool restored, const QString &error = QString());
+    void Undone();
+
+private:
+    Writer(int fd, const QString &path);
+    void Outcome(const char *kind, int entry, const char *done, bool ok, const QString &error);
+    void Write(const QByteArray &line);
+
+    int fd;
+    QString path;
+    QByteArray line;
+};
+
+struct Move
+{
+    QString source;
+    QString target;
+    bool moved = false;
+};
+
+// Moves moves in order with files::MoveFile, all or none: after a failure the files already
+// moved go back, newest first, and error gets the first failure. Outcomes go to journal (when
+// not null) as entries firstEntry, firstEntry + 1, ... Returns whether every file moved.
+bool MoveTogether(QVector<Move> &moves, Writer *journal, int firstEntry, QString *error,
+                  const files::CopyProgress &progress);
+
+} // namespace journal

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
+#pragma once
+
+#include "journal.h"
+
+#include <functional>
+
+namespace journal {
+
+// What undo does with one file of a journal, decided from where the file really is.
+enum class Action {
+    MoveBack,   // it is at its target and its source path is free
+    RemoveCopy, // it is at its source, and its target holds a copy of it that a run cut off
+                // between publishing the copy and removing the source
+    Tidy,       // it is at its source; only temporary copies of a cut-off copy are left
+    Refuse,     // see reason
+};
+
+struct UndoRow
+{
+    int entry = 0;
+    QString source;
+    QString target;
+    Action action = Action::Refuse;
+    QString reason;               // why it is refused
+    QStringList leftovers;        // temporary copies beside the source or the target
+    std::optional<bool> restored; // after ApplyUndo
+    QString error;
+};
+
+// What undoing journal would do, last move first. Files already at their source with nothing
+// left to tidy do not appear.
+QVector<UndoRow> PlanUndo(const Journal &journal);
+
+// Does what rows say, in order, every move with files::MoveFile and a removed release folder
+// made again, and records each outcome in the journal; marks the journal undone when no row was
+// refused or failed. beforeRow(index) is called before each row. Returns the number of rows
+// refused or failed, or -1 when the journal cannot be written to (error says why; nothing done).
+int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
+              const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
+              QString *error);
+
+} // namespace journal
