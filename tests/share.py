@@ -18,7 +18,7 @@ from fusepy import FUSE, FuseOSError, Operations
 class Share(Operations):
     use_ns = True
     chmod, chown, mkdir, mknod, open = os.chmod, os.chown, os.mkdir, os.mknod, os.open
-    readlink, rmdir, truncate, unlink = os.readlink, os.rmdir, os.truncate, os.unlink
+    readlink, rmdir, unlink = os.readlink, os.rmdir, os.unlink
 
     def __init__(self, root):
         self.root = root
@@ -48,6 +48,9 @@ class Share(Operations):
 
     def symlink(self, path, target):
         os.symlink(target, path)
+
+    def truncate(self, path, length, fh=None):
+        os.truncate(path, length)
 
     def utimens(self, path, times=None):
         os.utime(path, ns=times)

@@ -31,6 +31,7 @@ namespace {
 
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr int kTempNameAttempts = 100;
+constexpr mode_t kPlaceholderMode = 0600;
 // Leaves room for the leading dot, the random part and ".part" within NAME_MAX (255 bytes).
 constexpr int kMaxTempStem = 200;
 
@@ -192,7 +193,8 @@ int RenameOverPlaceholder(int fromDir, const char *from, int toDir, const char *
                           const char **step)
 {
     *step = "create placeholder";
-    Fd fd(::openat(toDir, to, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600));
+    Fd fd(::openat(toDir, to, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW,
+                   kPlaceholderMode));
     struct stat placeholder;
     if (fd.get() < 0 || ::fstat(fd.get(), &placeholder) != 0)
         return errno;
@@ -396,6 +398,14 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
         return CopyAcross(src, srcStat, dst, error, progress);
     }
     return FailErrno(error, step, err);
+}
+
+bool IsPlaceholder(const QString &target, qint64 sinceNs)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size == 0 && (st.st_mode & 07777) == kPlaceholderMode &&
+           qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec >= sinceNs;
 }
 
 QStringList TemporaryCopies(const QString &target)

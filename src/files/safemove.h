@@ -30,4 +30,9 @@ bool MoveFile(const QString &source, const QString &target, QString *error = nul
 // systems, as a run killed during such a copy leaves them.
 QStringList TemporaryCopies(const QString &target);
 
+// Whether target holds the empty placeholder that MoveFile makes on file systems without hard
+// links, just before renaming over it: a plain empty file of mode 0600, modified no earlier than
+// sinceNs (nanoseconds since the epoch). A move cut off at that moment leaves it behind.
+bool IsPlaceholder(const QString &target, qint64 sinceNs);
+
 } // namespace files

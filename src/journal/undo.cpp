@@ -49,6 +49,8 @@ bool SameContent(const QString &a, const QString &b)
 QVector<UndoRow> PlanUndo(const Journal &journal)
 {
     QVector<UndoRow> rows;
+    // The journal's start is kept to the millisecond, rounded down.
+    const qint64 startedNs = journal.header.started.toMSecsSinceEpoch() * 1000000;
     for (int i = int(journal.entries.size()) - 1; i >= 0; --i) {
         const Entry &entry = journal.entries.at(i);
         // A move that failed left nothing behind, as files::MoveFile promises; so the run's own
@@ -80,6 +82,9 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
         } else {
             row.reason = QStringLiteral("the target holds another file (%1)").arg(differs);
         }
+        // A move cut off on a share without hard links may have left its placeholder there.
+        if (row.action == Action::Tidy && files::IsPlaceholder(entry.target, startedNs))
+            row.leftovers.append(entry.target);
         if (row.action != Action::Refuse) {
             // A partial copy is never larger than what it copies; anything larger is not ours.
             for (const QString &copy :
