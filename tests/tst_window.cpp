@@ -200,6 +200,23 @@ void tst_Window::everyRowFollowsEachKeystroke()
     QTest::keyClick(window.filename, Qt::Key_Home);
     QTest::keyClick(window.filename, Qt::Key_Delete);
     QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
+    // The name typed before is typed again, then gives way again.
+    window.tree->topLevelItem(2)->setText(2, "typed by hand");
+    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "typed by hand"}));
+    QTest::keyClick(window.output, Qt::Key_Backspace);
+    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
+    // A cancelled dialog keeps the rows, their names and their files; new rows show no name
+    // until a field changes.
+    Open(window, {Path("Season/e.Tie"), {}, false});
+    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
+    for (int row = 0; row < 3; ++row) {
+        const QString source = window.tree->topLevelItem(row)->data(0, Qt::UserRole).toString();
+        QVERIFY2(QFile::exists(source) && source.startsWith(Path("Season/")), qPrintable(source));
+    }
+    Open(window, {temp.path(), {"Season"}, true});
+    QCOMPARE(window.Column(2), QStringList({"", "", ""}));
+    QTest::keyClick(window.output, Qt::Key_1);
+    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
 }
 
 QTEST_MAIN(tst_Window)

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,6 +55,13 @@ int OpenFolder(const QString &path)
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+// The folder a release folder's text names, resolved against the root it was found under.
+QString AbsoluteFolder(const QString &absoluteRoot, const QString &relative)
+{
+    return QDir::cleanPath(
+        QDir::isAbsolutePath(relative) ? relative : absoluteRoot + QLatin1Char('/') + relative);
+}
+
 std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString &rootPath,
                                       const QString &folderPath)
 {
@@ -61,8 +69,7 @@ std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString
     const QString relative = folderPath.startsWith(rootPath, Qt::CaseInsensitive)
                                  ? folderPath.mid(rootPath.size())
                                  : folderPath;
-    const QString folder = QDir::cleanPath(
-        QDir::isAbsolutePath(relative) ? relative : absoluteRoot + QLatin1Char('/') + relative);
+    const QString folder = AbsoluteFolder(absoluteRoot, relative);
     const int dirFd = OpenFolder(folder); // fails for anything that is not a folder
     if (dirFd < 0)
         return std::nullopt;
@@ -124,14 +131,26 @@ std::optional<ReleaseFile> ScanReleaseFolder(const QString &rootPath, const QStr
 
 QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths)
 {
-    const QString absoluteRoot = QDir(rootPath).absolutePath();
     QList<ReleaseFile> releases;
     releases.reserve(folderPaths.size());
-    for (const QString &path : folderPaths) {
-        if (auto release = ScanFolder(absoluteRoot, rootPath, path))
-            releases.append(std::move(*release));
-    }
+    ScanReleaseFolders(rootPath, QStringList(folderPaths),
+                       [&](ReleaseFile &&release) { releases.append(std::move(release)); });
     return releases;
+}
+
+void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
+                        const std::function<void(ReleaseFile &&)> &found)
+{
+    const QString absoluteRoot = QDir(rootPath).absolutePath();
+    for (QString &path : folderPaths) {
+        if (auto release = ScanFolder(absoluteRoot, rootPath, std::exchange(path, QString())))
+            found(std::move(*release));
+    }
+}
+
+QString ChosenFilePath(const QString &absoluteRoot, const QString &folder, const QString &fileName)
+{
+    return WithTrailingSlash(AbsoluteFolder(absoluteRoot, folder)) + fileName;
 }
 
 } // namespace files

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace files {
@@ -32,5 +33,15 @@ std::optional<ReleaseFile> ScanReleaseFolder(const QString &rootPath, const QStr
 
 // ScanReleaseFolder over every folder, in order, keeping those that yield a file.
 QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths);
+
+// The same, handing each release to found as soon as it is known and letting go of each folder
+// path once it is scanned, so that neither all paths nor all releases need be held at once.
+void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
+                        const std::function<void(ReleaseFile &&)> &found);
+
+// The chosen file's absolute path, as ReleaseFile::absolutePath holds it, from the folder's
+// text (ReleaseFile::folder), the file's name and the absolute path of the root it was found
+// under: for those who keep the two short texts rather than one long path per file.
+QString ChosenFilePath(const QString &absoluteRoot, const QString &folder, const QString &fileName);
 
 } // namespace files

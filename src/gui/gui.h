@@ -7,9 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class RowNaming;
 
 // The one window: two pattern fields, the release table and two buttons. Column 0 of a release
 // row holds the folder (and the tick, and under Qt::UserRole the chosen file's absolute path),
@@ -43,4 +46,7 @@ private:
     QPushButton *openFoldersButton = nullptr;
     QString rootPath = QStringLiteral(".");
     QStringList releaseTags;
+    // The patterns and root that the rows of the last scan read their target names and source
+    // paths from; none before the first scan.
+    std::shared_ptr<RowNaming> rowNaming;
 };
