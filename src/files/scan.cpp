@@ -50,6 +50,25 @@ void ForEachEntry(int dirFd, mode_t wanted, Visit visit)
     ::closedir(dir);
 }
 
+// The order of QStringView::compare with Qt::CaseInsensitive, found sooner: release names are
+// mostly ASCII, whose letters fold by arithmetic, and only from the first unit beyond ASCII on
+// does Qt fold the rest through its tables. Sorting 100,000 folders took most of a preview.
+int CompareIgnoringCase(QStringView a, QStringView b)
+{
+    const auto folded = [](char16_t u) { return u >= u'A' && u <= u'Z' ? u + (u'a' - u'A') : u; };
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t x = a[i].unicode(), y = b[i].unicode();
+        if (x == y)
+            continue;
+        if (x >= 0x80 || y >= 0x80)
+            return a.mid(i).compare(b.mid(i), Qt::CaseInsensitive);
+        if (folded(x) != folded(y))
+            return folded(x) < folded(y) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
 int OpenFolder(const QString &path)
 {
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -66,9 +85,11 @@ std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString
                                       const QString &folderPath)
 {
     // The folder's text in the table: its path less a leading root, compared ignoring case.
-    const QString relative = folderPath.startsWith(rootPath, Qt::CaseInsensitive)
-                                 ? folderPath.mid(rootPath.size())
-                                 : folderPath;
+    // Compared as is first: mostly it matches so, and folding letters costs more.
+    const QString relative =
+        folderPath.startsWith(rootPath) || folderPath.startsWith(rootPath, Qt::CaseInsensitive)
+            ? folderPath.mid(rootPath.size())
+            : folderPath;
     const QString folder = AbsoluteFolder(absoluteRoot, relative);
     const int dirFd = OpenFolder(folder); // fails for anything that is not a folder
     if (dirFd < 0)
@@ -109,7 +130,7 @@ QStringList Subfolders(const QString &folder)
     // case keep a fixed order. Sorting the paths themselves keeps one string per folder.
     const auto name = [&base](const QString &path) { return QStringView(path).mid(base.size()); };
     std::sort(paths.begin(), paths.end(), [&](const QString &a, const QString &b) {
-        const int byCase = name(a).compare(name(b), Qt::CaseInsensitive);
+        const int byCase = CompareIgnoringCase(name(a), name(b));
         return byCase != 0 ? byCase < 0 : a < b;
     });
     return paths;
