@@ -206,17 +206,13 @@ void BenchScanKeystrokeSuggestion(const QString &work, int n, std::vector<Result
     Add(results, {QStringLiteral("keystroke after rescans"), n, rescanned, QStringLiteral("engine"),
                   engine});
 
-    // Suggestion: gathering the folder texts from the table, the common prefix and the
-    // tag-anchored suffix, as the window does after a scan; beside a plain common prefix.
+    // Suggestion: the common prefix and the tag-anchored suffix of the rows' folder texts, which
+    // the window gathers while it scans, as it does after a scan; beside a plain common prefix.
     const QStringList tags = naming::ReleaseTags();
     QString suggested;
     const double suggestion = MedianMs(9, [&] {
-        QStringList texts;
-        texts.reserve(window.tree->topLevelItemCount());
-        for (int row = 0; row < window.tree->topLevelItemCount(); ++row)
-            texts.append(window.tree->topLevelItem(row)->text(0));
         suggested = naming::SuggestedFilenamePattern(
-            naming::CommonPrefix(texts), naming::CommonTagSuffix(texts, tags), QString());
+            naming::CommonPrefix(subjects), naming::CommonTagSuffix(subjects, tags), QString());
     });
     int prefixLength = 0;
     const double plainPrefix = MedianMs(9, [&] {

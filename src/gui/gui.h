@@ -36,9 +36,6 @@ private slots:
     void RenameFiles();
 
 private:
-    static QString CommonPrefix(const QTreeWidget *tree, int column);
-    QString CommonTagSuffix(const QTreeWidget *tree, int column) const;
-
     QLineEdit *filenameEdit = nullptr;
     QLineEdit *outputPatternEdit = nullptr;
     QTreeWidget *fileTree = nullptr;
