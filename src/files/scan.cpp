@@ -74,9 +74,17 @@ int OpenFolder(const QString &path)
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// The folder a release folder's text names, resolved against the root it was found under.
+// The folder a release folder's text names, resolved against the clean absolute root it was
+// found under.
 QString AbsoluteFolder(const QString &absoluteRoot, const QString &relative)
 {
+    // Nearly always the text is a plain name, which leaves nothing to clean; cleaning a path
+    // costs more than the rest of what a scan or a move does with a row.
+    const bool plainName = !relative.isEmpty() && !relative.contains(QLatin1Char('/')) &&
+                           relative != QLatin1String(".") && relative != QLatin1String("..");
+    if (plainName)
+        return absoluteRoot.endsWith(QLatin1Char('/')) ? absoluteRoot + relative
+                                                       : absoluteRoot + QLatin1Char('/') + relative;
     return QDir::cleanPath(
         QDir::isAbsolutePath(relative) ? relative : absoluteRoot + QLatin1Char('/') + relative);
 }
@@ -95,22 +103,24 @@ std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString
     if (dirFd < 0)
         return std::nullopt;
 
-    // The largest file; ties go to the name that sorts first, compared case-sensitively.
+    // The largest file; ties go to the name that sorts first, compared case-sensitively. Names
+    // are decoded only to break a tie, and once at the end.
     bool found = false;
     qint64 bestSize = -1;
-    QString bestName;
+    QByteArray bestRawName;
     ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size) {
         if (found && size < bestSize)
             return;
-        const QString name = QFile::decodeName(rawName);
-        if (found && size == bestSize && name >= bestName)
+        if (found && size == bestSize &&
+            QFile::decodeName(rawName) >= QFile::decodeName(bestRawName))
             return;
         found = true;
         bestSize = size;
-        bestName = name;
+        bestRawName = rawName;
     });
     if (!found)
         return std::nullopt;
+    const QString bestName = QFile::decodeName(bestRawName);
     return ReleaseFile{relative, WithTrailingSlash(folder) + bestName, bestName};
 }
 
@@ -171,20 +181,7 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
 
 QString ChosenFilePath(const QString &absoluteRoot, const QString &folder, const QString &fileName)
 {
-    // Nearly always the folder's text is a plain name, and the absolute root is clean already:
-    // then nothing is left to clean, which costs more than the rest of a row's move.
-    const bool plainName = !folder.isEmpty() && !folder.contains(QLatin1Char('/')) &&
-                           folder != QLatin1String(".") && folder != QLatin1String("..");
-    QString path = plainName ? absoluteRoot : AbsoluteFolder(absoluteRoot, folder);
-    path.reserve(path.size() + folder.size() + fileName.size() + 2); // the one allocation
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    if (plainName) {
-        path += folder;
-        path += QLatin1Char('/');
-    }
-    path += fileName;
-    return path;
+    return WithTrailingSlash(AbsoluteFolder(absoluteRoot, folder)) + fileName;
 }
 
 } // namespace files
