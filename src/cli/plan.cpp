@@ -6,8 +6,11 @@
 #include "naming.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include <sys/stat.h>
 
 namespace cli {
 
@@ -43,11 +46,12 @@ QString ConflictName(Conflict conflict)
 
 namespace {
 
-// lstat semantics: a dangling link still occupies the name.
+// lstat semantics: a dangling link still occupies the name. One lstat, rather than a file
+// info asked twice, as a preview of 100,000 rows asks it for every row.
 bool Occupied(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.isSymLink() || info.exists();
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 void MarkConflicts(QVector<PlanRow> &rows)
@@ -59,10 +63,10 @@ void MarkConflicts(QVector<PlanRow> &rows)
             row.conflict = Conflict::Empty;
         else if (Occupied(row.targetPath))
             row.conflict = Conflict::Exists;
-        else if (taken.contains(QDir::cleanPath(row.targetPath)))
+        else if (const QString clean = QDir::cleanPath(row.targetPath); taken.contains(clean))
             row.conflict = Conflict::Duplicate;
         else
-            taken.insert(QDir::cleanPath(row.targetPath));
+            taken.insert(clean);
     }
 }
 
