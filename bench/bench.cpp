@@ -311,12 +311,13 @@ void BenchCliPreview(const QString &work, int n, std::vector<Result> &results)
     QDir(work + QStringLiteral("/cli")).removeRecursively();
 }
 
-// One file of 1 GiB moved to another file system: the window's safe move beside GNU mv. Both
+// One file of 128 MiB, then of 1 GiB, moved to another file system: the window's safe move
+// beside GNU mv. Both
 // file systems are memory-backed where a tmpfs can be mounted, so that the copy is measured and
 // not a shared disk; on a disk, the move's flush to disk, which mv does not do, would dominate.
 void BenchMoveAcross(const QString &work, std::vector<Result> &results)
 {
-    constexpr qint64 Mib = 1 << 20, Size = 1024 * Mib;
+    constexpr qint64 Mib = 1 << 20;
     const QString from = work + QStringLiteral("/across-from");
     QString to = work + QStringLiteral("/across");
     QDir().mkpath(from);
@@ -338,36 +339,38 @@ void BenchMoveAcross(const QString &work, std::vector<Result> &results)
     out << "  cross-fs move: " << fileSystems << '\n';
     const QString source = from + QStringLiteral("/big.mkv");
     const QString target = to + QStringLiteral("/big.mkv");
-    const auto make = [&] {
-        QFile file(source);
-        const QByteArray chunk(Mib, 'x');
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("cross-fs move: cannot write %s", qPrintable(source));
-        for (qint64 written = 0; written < Size; written += Mib)
-            file.write(chunk);
-    };
-    std::vector<double> ours, mv;
-    for (int i = 0; i < 3; ++i) {
-        make();
-        QElapsedTimer timer;
-        timer.start();
-        QString error;
-        if (!files::MoveFile(source, target, &error))
-            qFatal("cross-fs move: %s", qPrintable(error));
-        ours.push_back(timer.nsecsElapsed() / 1e6);
-        if (QFileInfo(target).size() != Size || QFile::exists(source))
-            qFatal("cross-fs move: the file did not arrive whole");
-        QFile::remove(target);
+    for (const qint64 size : {128 * Mib, 1024 * Mib}) {
+        const auto make = [&] {
+            QFile file(source);
+            const QByteArray chunk(Mib, 'x');
+            if (!file.open(QIODevice::WriteOnly))
+                qFatal("cross-fs move: cannot write %s", qPrintable(source));
+            for (qint64 written = 0; written < size; written += Mib)
+                file.write(chunk);
+        };
+        std::vector<double> ours, mv;
+        for (int i = 0; i < 3; ++i) {
+            make();
+            QElapsedTimer timer;
+            timer.start();
+            QString error;
+            if (!files::MoveFile(source, target, &error))
+                qFatal("cross-fs move: %s", qPrintable(error));
+            ours.push_back(timer.nsecsElapsed() / 1e6);
+            if (QFileInfo(target).size() != size || QFile::exists(source))
+                qFatal("cross-fs move: the file did not arrive whole");
+            QFile::remove(target);
 
-        make();
-        timer.start();
-        if (QProcess::execute(QStringLiteral("mv"), {source, target}) != 0)
-            qFatal("cross-fs move: mv failed");
-        mv.push_back(timer.nsecsElapsed() / 1e6);
-        QFile::remove(target);
+            make();
+            timer.start();
+            if (QProcess::execute(QStringLiteral("mv"), {source, target}) != 0)
+                qFatal("cross-fs move: mv failed");
+            mv.push_back(timer.nsecsElapsed() / 1e6);
+            QFile::remove(target);
+        }
+        Add(results, {QStringLiteral("cross-fs move (MiB)"), int(size / Mib), Median(ours),
+                      QStringLiteral("GNU mv"), Median(mv)});
     }
-    Add(results, {QStringLiteral("cross-fs move (MiB)"), int(Size / Mib), Median(ours),
-                  QStringLiteral("GNU mv"), Median(mv)});
     if (mounted)
         QProcess::execute(QStringLiteral("umount"), {to});
     QDir(from).removeRecursively();
@@ -506,7 +509,7 @@ int main(int argc, char *argv[])
         BenchCliPreview(work.path(), n, results);
     }
     if (runs("across")) {
-        out << "1 GiB: move across file systems\n";
+        out << "128 MiB and 1 GiB: move across file systems\n";
         out.flush();
         BenchMoveAcross(work.path(), results);
     }
