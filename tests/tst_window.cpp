@@ -205,18 +205,20 @@ void tst_Window::everyRowFollowsEachKeystroke()
     QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "typed by hand"}));
     QTest::keyClick(window.output, Qt::Key_Backspace);
     QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
-    // A cancelled dialog keeps the rows, their names and their files; new rows show no name
-    // until a field changes.
+    // A cancelled dialog keeps the rows, their names and their files, and they go on following
+    // the fields; new rows show no name until a field changes.
     Open(window, {Path("Season/e.Tie"), {}, false});
     QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
     for (int row = 0; row < 3; ++row) {
         const QString source = window.tree->topLevelItem(row)->data(0, Qt::UserRole).toString();
         QVERIFY2(QFile::exists(source) && source.startsWith(Path("Season/")), qPrintable(source));
     }
+    QTest::keyClick(window.output, Qt::Key_Y);
+    QCOMPARE(window.Column(2), QStringList({"xy.mkv", "xy.mkv", "xy.mkv"}));
     Open(window, {temp.path(), {"Season"}, true});
     QCOMPARE(window.Column(2), QStringList({"", "", ""}));
     QTest::keyClick(window.output, Qt::Key_1);
-    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
+    QCOMPARE(window.Column(2), QStringList({"xy1.mkv", "xy1.mkv", "xy1.mkv"}));
 }
 
 QTEST_MAIN(tst_Window)
