@@ -116,6 +116,7 @@ void tst_Window::openFolders()
     for (int row = 0; row < window.tree->topLevelItemCount(); ++row) {
         const QTreeWidgetItem *item = window.tree->topLevelItem(row);
         shown.append(item->text(0) + '/' + item->text(1));
+        QCOMPARE(item->type(), int(QTreeWidgetItem::Type));
         QCOMPARE(item->flags(),
                  QTreeWidgetItem().flags() | Qt::ItemIsEditable | Qt::ItemIsUserCheckable);
         QCOMPARE(item->checkState(0), Qt::Checked);
