@@ -6,9 +6,11 @@
 // command line run, and the memory the window needs for its rows. Makes its own data in a temporary
 // folder and removes it.
 //
-// Usage: move-rename-bench [--quick] [--json FILE]
+// Usage: move-rename-bench [--quick] [--json FILE] [--plot FILE.svg [--from FILE.json]]
 
 #include "naming.h"
+#include "plot.h"
+#include "safemove.h"
 #include "windowdriver.h"
 
 #include <QElapsedTimer>
@@ -188,8 +190,13 @@ void BenchScanKeystrokeSuggestion(const QString &work, int n, std::vector<Result
         for (int row = 0; row < subjects.size(); ++row)
             targets.append(patterns.TargetName(subjects.at(row), fileNames.at(row)));
     });
-    if (targets.size() != n || window.tree->topLevelItem(n - 1)->text(2) != targets.last())
-        qFatal("keystroke: the window and the engine disagree");
+    if (targets.size() != window.tree->topLevelItemCount())
+        qFatal("keystroke: %d rows in the window, %d names", window.tree->topLevelItemCount(),
+               int(targets.size()));
+    for (int row = 0; row < targets.size(); ++row) {
+        if (window.tree->topLevelItem(row)->text(2) != targets.at(row))
+            qFatal("keystroke: the window and the engine disagree on row %d", row);
+    }
     {
         WindowDriver fresh;
         WaitUntilShown(fresh);
@@ -201,17 +208,13 @@ void BenchScanKeystrokeSuggestion(const QString &work, int n, std::vector<Result
     Add(results, {QStringLiteral("keystroke after rescans"), n, rescanned, QStringLiteral("engine"),
                   engine});
 
-    // Suggestion: gathering the folder texts from the table, the common prefix and the
-    // tag-anchored suffix, as the window does after a scan; beside a plain common prefix.
+    // Suggestion: the common prefix and the tag-anchored suffix of the rows' folder texts, which
+    // the window gathers while it scans, as it does after a scan; beside a plain common prefix.
     const QStringList tags = naming::ReleaseTags();
     QString suggested;
     const double suggestion = MedianMs(9, [&] {
-        QStringList texts;
-        texts.reserve(window.tree->topLevelItemCount());
-        for (int row = 0; row < window.tree->topLevelItemCount(); ++row)
-            texts.append(window.tree->topLevelItem(row)->text(0));
         suggested = naming::SuggestedFilenamePattern(
-            naming::CommonPrefix(texts), naming::CommonTagSuffix(texts, tags), QString());
+            naming::CommonPrefix(subjects), naming::CommonTagSuffix(subjects, tags), QString());
     });
     int prefixLength = 0;
     const double plainPrefix = MedianMs(9, [&] {
@@ -325,6 +328,91 @@ void BenchJournal(const QString &work, int n, std::vector<Result> &results)
     QDir(work + QStringLiteral("/journal")).removeRecursively();
 }
 
+// move-rename-cli showing its plan for a season of n folders, as a user runs it, beside find
+// listing the same files.
+void BenchCliPreview(const QString &work, int n, std::vector<Result> &results)
+{
+    const QString season = work + QStringLiteral("/cli/Season");
+    MakeSeason(season, n, 3);
+    const int repeats = n >= 100000 ? 3 : 5;
+    const auto preview = [&] {
+        QProcess cli;
+        cli.setStandardOutputFile(QProcess::nullDevice());
+        cli.start(QStringLiteral(CLI_PATH), {season});
+        if (!cli.waitForFinished(-1) || cli.exitCode() != 0)
+            qFatal("cli preview failed: %s", cli.readAllStandardError().constData());
+    };
+    const double cli = MedianMs(repeats, preview);
+    const double find = MedianMs(repeats, [&] { FindMs(season); });
+    Add(results, {QStringLiteral("cli preview"), n, cli, QStringLiteral("find"), find});
+    QDir(work + QStringLiteral("/cli")).removeRecursively();
+}
+
+// One file of 128 MiB, then of 1 GiB, moved to another file system: the window's safe move
+// beside GNU mv. Both
+// file systems are memory-backed where a tmpfs can be mounted, so that the copy is measured and
+// not a shared disk; on a disk, the move's flush to disk, which mv does not do, would dominate.
+void BenchMoveAcross(const QString &work, std::vector<Result> &results)
+{
+    constexpr qint64 Mib = 1 << 20;
+    const QString from = work + QStringLiteral("/across-from");
+    QString to = work + QStringLiteral("/across");
+    QDir().mkpath(from);
+    QDir().mkpath(to);
+    const bool mounted =
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=2g"), QStringLiteral("tmpfs"), to}) == 0;
+    QTemporaryDir elsewhere(QDir::tempPath() + QStringLiteral("/move-rename-across-XXXXXX"));
+    if (!mounted)
+        to = elsewhere.path(); // where the temp folder's file system differs from the data's
+    const QString fileSystems = QStorageInfo(from).fileSystemType() + QStringLiteral(" to ") +
+                                QStorageInfo(to).fileSystemType();
+    if (QStorageInfo(to) == QStorageInfo(from)) {
+        out << "  cross-fs move: skipped, no second file system to move to\n";
+        QDir(from).removeRecursively();
+        return;
+    }
+    out << "  cross-fs move: " << fileSystems << '\n';
+    const QString source = from + QStringLiteral("/big.mkv");
+    const QString target = to + QStringLiteral("/big.mkv");
+    for (const qint64 size : {128 * Mib, 1024 * Mib}) {
+        const auto make = [&] {
+            QFile file(source);
+            const QByteArray chunk(Mib, 'x');
+            if (!file.open(QIODevice::WriteOnly))
+                qFatal("cross-fs move: cannot write %s", qPrintable(source));
+            for (qint64 written = 0; written < size; written += Mib)
+                file.write(chunk);
+        };
+        std::vector<double> ours, mv;
+        for (int i = 0; i < 3; ++i) {
+            make();
+            QElapsedTimer timer;
+            timer.start();
+            QString error;
+            if (!files::MoveFile(source, target, &error))
+                qFatal("cross-fs move: %s", qPrintable(error));
+            ours.push_back(timer.nsecsElapsed() / 1e6);
+            if (QFileInfo(target).size() != size || QFile::exists(source))
+                qFatal("cross-fs move: the file did not arrive whole");
+            QFile::remove(target);
+
+            make();
+            timer.start();
+            if (QProcess::execute(QStringLiteral("mv"), {source, target}) != 0)
+                qFatal("cross-fs move: mv failed");
+            mv.push_back(timer.nsecsElapsed() / 1e6);
+            QFile::remove(target);
+        }
+        Add(results, {QStringLiteral("cross-fs move (MiB)"), int(size / Mib), Median(ours),
+                      QStringLiteral("GNU mv"), Median(mv)});
+    }
+    if (mounted)
+        QProcess::execute(QStringLiteral("umount"), {to});
+    QDir(from).removeRecursively();
+}
+
 // Peak resident memory in MB of a child process holding a window with n rows.
 double PeakMb(const QString &work, int n)
 {
@@ -389,6 +477,13 @@ bool WriteJson(const std::vector<Result> &results, const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(rows).toJson()) > 0;
 }
 
+int Plot(const QString &jsonPath, const QString &svgPath)
+{
+    const QString error = PlotResults(jsonPath, svgPath);
+    out << (error.isEmpty() ? QStringLiteral("drew ") + svgPath : error) << '\n';
+    return error.isEmpty() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -399,14 +494,21 @@ int main(int argc, char *argv[])
     if (arguments.value(1) == QLatin1String("--memory-child"))
         return MemoryChild(arguments.value(2), arguments.value(3).toInt());
 
+    const auto option = [&](const char *name) {
+        const int at = arguments.indexOf(QLatin1String(name));
+        return at > 0 ? arguments.value(at + 1) : QString();
+    };
     const bool quick = arguments.contains(QStringLiteral("--quick"));
-    const int jsonAt = arguments.indexOf(QStringLiteral("--json"));
-    const QString jsonPath = jsonAt > 0 ? arguments.value(jsonAt + 1) : QString();
+    QString jsonPath = option("--json");
+    // --plot FILE.svg draws the results; with --from, those of an earlier run's JSON file.
+    const QString plotPath = option("--plot");
+    if (!plotPath.isEmpty() && !option("--from").isEmpty())
+        return Plot(option("--from"), plotPath);
     const std::vector<int> sizes =
         quick ? std::vector<int>{10000, 100000} : std::vector<int>{1000, 10000, 100000};
     const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
-    // --only CASE runs one group (scan, move, journal or memory), for profiling one cost at a
-    // time.
+    // --only CASE runs one group (scan, move, journal, cli, across or memory), for profiling one
+    // cost at a time.
     const int onlyAt = arguments.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt > 0 ? arguments.value(onlyAt + 1) : QString();
     const auto runs = [&](const char *group) {
@@ -441,6 +543,18 @@ int main(int argc, char *argv[])
         out.flush();
         BenchJournal(work.path(), 10000, results);
     }
+    for (int n : sizes) {
+        if (!runs("cli"))
+            break;
+        out << "size " << n << ": cli preview\n";
+        out.flush();
+        BenchCliPreview(work.path(), n, results);
+    }
+    if (runs("across")) {
+        out << "128 MiB and 1 GiB: move across file systems\n";
+        out.flush();
+        BenchMoveAcross(work.path(), results);
+    }
     const QString emptySeason = work.path() + QStringLiteral("/memory/Season");
     QDir().mkpath(emptySeason);
     const double emptyMb = runs("memory") ? PeakMb(work.path(), 0) : 0;
@@ -461,9 +575,11 @@ int main(int argc, char *argv[])
             out << "memory above the empty window at " << r.size
                 << " rows: " << QString::number(r.value - r.floorValue, 'f', 1) << " MB\n";
     }
+    if (jsonPath.isEmpty() && !plotPath.isEmpty())
+        jsonPath = work.filePath(QStringLiteral("results.json"));
     if (!jsonPath.isEmpty() && !WriteJson(results, jsonPath)) {
         out << "could not write " << jsonPath << '\n';
         return 1;
     }
-    return 0;
+    return plotPath.isEmpty() ? 0 : Plot(jsonPath, plotPath);
 }

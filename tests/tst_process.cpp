@@ -76,13 +76,18 @@ void tst_Process::walk_data()
         Row(onShare, "a second click during the walk does the rest")
             << QStringList{"1.mkv", "2.mkv", "3.mkv"} << "click again"
             << QStringList{"=> root/1.mkv", "=> root/2.mkv", "=> root/3.mkv"};
+        // The rows not yet moved take the new names, their typed ones given way.
+        Row(onShare, "a keystroke during the walk renames the rows still to come")
+            << QStringList{"1.mkv", "2.mkv", "3.mkv"} << "keystroke"
+            << QStringList{"=> root/1.mkv", "=> root/E Gx.mkv", "!! root/E Gx.mkv"};
         Row(onShare, "unticked rows between ticked ones stay")
             << QStringList{"1.mkv", "2.mkv", "3.mkv", "4.mkv", "5.mkv"} << ""
             << QStringList{"=> root/1.mkv", "-", "-", "=> root/4.mkv", "=> root/5.mkv"};
         // Copied across, the file does not fit: no partial file may stay behind.
         Row(onShare, "onto a full 1 MB tmpfs: source kept, nothing left there")
             << QStringList{"{dir}/full/big.mkv"} << "full" << QStringList{"!! full/big.mkv"};
-        // Sixty rows from patterns that collide, some unticked, some targets taken beforehand.
+        // Sixty rows from patterns that collide, some unticked, some targets taken beforehand,
+        // some named by hand, most of them out of sight.
         Row(onShare, "random") << QStringList() << "random" << QStringList();
     }
 }
@@ -120,6 +125,8 @@ void tst_Process::walk()
         window.tree->topLevelItem(row)->setText(2, targets[row].replace("{dir}", dir));
     QSet<QString> claimed; // taken, or filled by an earlier row by the time the walk gets here
     for (int row = 0; fault == "random" && row < folders.size(); ++row) {
+        if (random.bounded(5) == 0)
+            window.tree->topLevelItem(row)->setText(2, QString("typed %1.mkv").arg(row % 20));
         const QString target = "root/" + window.tree->topLevelItem(row)->text(2);
         if (random.bounded(10) == 0 && !claimed.contains(target) &&
             WriteFile(dir + '/' + target, row + 1, 'p'))
@@ -144,6 +151,8 @@ void tst_Process::walk()
         QVERIFY(QFile::remove(source("A")));
     if (fault == "root deleted") // as the command line or a cancelled dialog may leave it
         window.gui.SetRootPath(dir + "/gone/");
+    if (fault == "keystroke")
+        QTimer::singleShot(0, &window.gui, [&] { QTest::keyClick(window.output, Qt::Key_X); });
     QList<int> rows; // at a second click during the walk and right after it
     if (fault == "click again")
         QTimer::singleShot(0, &window.gui, [&] {

@@ -116,6 +116,7 @@ void tst_Window::openFolders()
     for (int row = 0; row < window.tree->topLevelItemCount(); ++row) {
         const QTreeWidgetItem *item = window.tree->topLevelItem(row);
         shown.append(item->text(0) + '/' + item->text(1));
+        QCOMPARE(item->type(), int(QTreeWidgetItem::Type));
         QCOMPARE(item->flags(),
                  QTreeWidgetItem().flags() | Qt::ItemIsEditable | Qt::ItemIsUserCheckable);
         QCOMPARE(item->checkState(0), Qt::Checked);
@@ -200,6 +201,25 @@ void tst_Window::everyRowFollowsEachKeystroke()
     QTest::keyClick(window.filename, Qt::Key_Home);
     QTest::keyClick(window.filename, Qt::Key_Delete);
     QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
+    // The name typed before is typed again, then gives way again.
+    window.tree->topLevelItem(2)->setText(2, "typed by hand");
+    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "typed by hand"}));
+    QTest::keyClick(window.output, Qt::Key_Backspace);
+    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
+    // A cancelled dialog keeps the rows, their names and their files, and they go on following
+    // the fields; new rows show no name until a field changes.
+    Open(window, {Path("Season/e.Tie"), {}, false});
+    QCOMPARE(window.Column(2), QStringList({"x.mkv", "x.mkv", "x.mkv"}));
+    for (int row = 0; row < 3; ++row) {
+        const QString source = window.tree->topLevelItem(row)->data(0, Qt::UserRole).toString();
+        QVERIFY2(QFile::exists(source) && source.startsWith(Path("Season/")), qPrintable(source));
+    }
+    QTest::keyClick(window.output, Qt::Key_Y);
+    QCOMPARE(window.Column(2), QStringList({"xy.mkv", "xy.mkv", "xy.mkv"}));
+    Open(window, {temp.path(), {"Season"}, true});
+    QCOMPARE(window.Column(2), QStringList({"", "", ""}));
+    QTest::keyClick(window.output, Qt::Key_1);
+    QCOMPARE(window.Column(2), QStringList({"xy1.mkv", "xy1.mkv", "xy1.mkv"}));
 }
 
 QTEST_MAIN(tst_Window)

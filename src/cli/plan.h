@@ -62,7 +62,7 @@ QString CommonParent(const QStringList &folders);
 // The rows for the release folders under root, with targets from the two patterns (the window's
 // suggestion when no filename pattern is given), their sidecars when asked for, and their
 // conflicts marked.
-Plan MakePlan(const QString &root, const QStringList &releaseFolders,
+Plan MakePlan(const QString &root, QStringList releaseFolders,
               const std::optional<QString> &filenamePattern, const QString &outputPattern,
               bool sidecars);
 

@@ -18,6 +18,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -166,6 +167,42 @@ bool WriteAll(int fd, const char *data, size_t size)
     return true;
 }
 
+// The ways a copy can go, in the order they are tried. Once the kernel refuses a way for the
+// two files, the copy goes on by the next.
+enum class CopyWay { FileSystem, Kernel, Buffer };
+
+// The kernel cannot copy so between these files, as opposed to the copy failing.
+bool CopyWayRefused(int err)
+{
+    return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+// Copies the next chunk of in to out, both at their file offsets: returns the number of bytes,
+// 0 at the end of in, or -1 with errno set. copy_file_range lets the file systems copy by
+// themselves (a clone, or a copy on the server); sendfile has the kernel move the pages from one
+// file to the other without passing them through this process; plain reads and writes are left
+// for whatever refuses both.
+ssize_t CopyChunk(int in, int out, CopyWay &way, std::vector<char> &buffer)
+{
+    if (way == CopyWay::FileSystem) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
+        if (n >= 0 || !CopyWayRefused(errno))
+            return n;
+        way = CopyWay::Kernel;
+    }
+    if (way == CopyWay::Kernel) {
+        const ssize_t n = ::sendfile(out, in, nullptr, kCopyChunk);
+        if (n >= 0 || !CopyWayRefused(errno))
+            return n;
+        way = CopyWay::Buffer;
+        buffer.resize(kCopyChunk);
+    }
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n <= 0)
+        return n;
+    return WriteAll(out, buffer.data(), static_cast<size_t>(n)) ? n : -1;
+}
+
 bool SameTime(const timespec &a, const timespec &b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -292,18 +329,17 @@ bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteAr
     qint64 copied = 0;
     if (progress)
         progress(0, total);
-    std::vector<char> buffer(kCopyChunk);
+    CopyWay way = CopyWay::FileSystem;
+    std::vector<char> buffer;
     for (;;) {
-        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+        const ssize_t n = CopyChunk(in.get(), out.get(), way, buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return FailErrno(error, "read source", errno);
+            return FailErrno(error, "copy", errno);
         }
         if (n == 0)
             break;
-        if (!WriteAll(out.get(), buffer.data(), static_cast<size_t>(n)))
-            return FailErrno(error, "copy", errno);
         copied += n;
         if (progress)
             progress(copied, total);

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
+#include <functional>
 
 namespace files {
 
@@ -25,14 +25,6 @@ QStringList Subfolders(const QString &folder);
 // root with one "/" at its end; an empty root stays empty (the working folder).
 QString WithTrailingSlash(const QString &root);
 
-// The largest plain, non-hidden file directly inside folderPath (resolved against rootPath),
-// ties going to the name that sorts first case-sensitively. Nothing when the folder cannot be
-// entered or holds no such file.
-std::optional<ReleaseFile> ScanReleaseFolder(const QString &rootPath, const QString &folderPath);
-
-// ScanReleaseFolder over every folder, in order, keeping those that yield a file.
-QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths);
-
 // Why a release folder yields no file.
 enum class Skip {
     NoFile,               // it holds no plain, non-hidden file
@@ -49,11 +41,22 @@ struct SkippedFolder
 // "no file", "unreadable", "name not representable".
 QString SkipName(Skip reason);
 
-// The same as above, except that a folder whose chosen file's name is not valid UTF-8 yields
-// nothing (that file would be moved under another name); skipped receives, in order, every
-// folder that yields nothing, with the reason.
-QList<ReleaseFile> ScanReleaseFolders(const QString &rootPath, const QStringList &folderPaths,
-                                      QList<SkippedFolder> &skipped);
+// Scans the release folders of folderPaths, in order: in each, the largest plain, non-hidden file
+// directly inside (the path resolved against rootPath), ties going to the name that sorts first
+// case-sensitively. Each release goes to found as soon as it is known and each folder path is let
+// go of once scanned, so that neither all paths nor all releases need be held at once. A folder
+// that cannot be entered or holds no such file yields nothing. With skipped, as the command line
+// scans, every folder that yields nothing is appended there with its reason, and so is one whose
+// chosen file's name is not valid UTF-8 (that file would be moved under another name); without
+// it, as the window scans, such a file yields its release all the same.
+void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
+                        const std::function<void(ReleaseFile &&)> &found,
+                        QList<SkippedFolder> *skipped = nullptr);
+
+// The chosen file's absolute path, as ReleaseFile::absolutePath holds it, from the folder's
+// text (ReleaseFile::folder), the file's name and the absolute path of the root it was found
+// under: for those who keep the two short texts rather than one long path per file.
+QString ChosenFilePath(const QString &absoluteRoot, const QString &folder, const QString &fileName);
 
 // A file that travels with the chosen file of a release folder.
 struct Sidecar

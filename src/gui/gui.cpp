@@ -65,27 +65,3 @@ void Gui::SetRootPath(const QString &rootDir)
 {
     rootPath = rootDir;
 }
-
-namespace {
-
-QStringList ColumnTexts(const QTreeWidget *tree, int column)
-{
-    QStringList texts;
-    const int rows = tree->topLevelItemCount();
-    texts.reserve(rows);
-    for (int row = 0; row < rows; ++row)
-        texts.append(tree->topLevelItem(row)->text(column));
-    return texts;
-}
-
-} // namespace
-
-QString Gui::CommonPrefix(const QTreeWidget *tree, int column)
-{
-    return naming::CommonPrefix(ColumnTexts(tree, column));
-}
-
-QString Gui::CommonTagSuffix(const QTreeWidget *tree, int column) const
-{
-    return naming::CommonTagSuffix(ColumnTexts(tree, column), releaseTags);
-}

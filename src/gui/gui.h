@@ -7,9 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class RowNaming;
 
 // The one window: two pattern fields, the release table and two buttons. Column 0 of a release
 // row holds the folder (and the tick, and under Qt::UserRole the chosen file's absolute path),
@@ -33,9 +36,6 @@ private slots:
     void RenameFiles();
 
 private:
-    static QString CommonPrefix(const QTreeWidget *tree, int column);
-    QString CommonTagSuffix(const QTreeWidget *tree, int column) const;
-
     QLineEdit *filenameEdit = nullptr;
     QLineEdit *outputPatternEdit = nullptr;
     QTreeWidget *fileTree = nullptr;
@@ -43,4 +43,7 @@ private:
     QPushButton *openFoldersButton = nullptr;
     QString rootPath = QStringLiteral(".");
     QStringList releaseTags;
+    // The patterns and root that the rows of the last scan read their target names and source
+    // paths from; none before the first scan.
+    std::shared_ptr<RowNaming> rowNaming;
 };

@@ -6,9 +6,12 @@
 #include <QAbstractItemView>
 #include <QEvent>
 
+#include <algorithm>
+
 namespace {
-constexpr qint64 FrameMs = 16; // one frame of a 60 Hz screen
-}
+constexpr qint64 FrameMs = 16;        // one frame of a 60 Hz screen
+constexpr qint64 LongestWaitMs = 100; // the table still changes ten times a second
+} // namespace
 
 RepaintThrottle::RepaintThrottle(QAbstractItemView *view)
     : view(view)
@@ -26,7 +29,11 @@ RepaintThrottle::~RepaintThrottle()
 
 void RepaintThrottle::BeforeEvents()
 {
-    const bool due = sinceFrame.elapsed() >= FrameMs;
+    // Catching up lays out every remaining row, which with 100,000 rows takes a good part of a
+    // frame: then frames are spaced so that it takes a fifth of the time at most.
+    if (view->updatesEnabled())
+        catchUpMs = sinceFrame.elapsed(); // the pass that just ended was the catch-up
+    const bool due = sinceFrame.elapsed() >= std::clamp(4 * catchUpMs, FrameMs, LongestWaitMs);
     view->setUpdatesEnabled(due); // enabling schedules a repaint of the whole view
     if (due)
         sinceFrame.restart();

@@ -27,4 +27,5 @@ protected:
 private:
     QAbstractItemView *view;
     QElapsedTimer sinceFrame;
+    qint64 catchUpMs = 0; // how long the view last took to catch up
 };

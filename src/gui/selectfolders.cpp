@@ -4,6 +4,7 @@
 #include "gui.h"
 
 #include "naming.h"
+#include "releaserow.h"
 #include "scan.h"
 
 #include <QDir>
@@ -50,33 +51,33 @@ void Gui::SelectFolders()
         return;
 
     fileTree->clear();
-    // The folder list goes as soon as the scan is done: with many folders it would otherwise
-    // still hold memory while the rows are built.
-    const QList<files::ReleaseFile> releases =
-        files::ScanReleaseFolders(rootPath, std::exchange(releaseFolders, {}));
+    rowNaming = std::make_shared<RowNaming>(QDir(rootPath).absolutePath());
     QList<QTreeWidgetItem *> rows;
-    rows.reserve(releases.size());
-    for (const files::ReleaseFile &release : releases) {
-        auto *item = new QTreeWidgetItem;
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
-        item->setText(0, release.folder);
-        item->setData(0, Qt::UserRole, release.absolutePath);
-        item->setText(1, release.fileName);
-        item->setCheckState(0, Qt::Checked);
-        rows.append(item);
-    }
+    rows.reserve(releaseFolders.size());
+    // The suggestion reads the folder texts as they come, in row order: read back from 100,000
+    // rows scattered in memory, they took longer than the suggestion itself.
+    const bool suggest = filenameEdit->text().isEmpty();
+    QStringList folderTexts;
+    // Each folder path goes once it is scanned and each release becomes its row at once: with
+    // many folders, lists of all paths and all releases would hold memory while the rows grow.
+    files::ScanReleaseFolders(rootPath, std::move(releaseFolders),
+                              [&](files::ReleaseFile &&release) {
+                                  if (suggest)
+                                      folderTexts.append(release.folder);
+                                  rows.append(new ReleaseRow(rowNaming, std::move(release)));
+                              });
     // One insertion for all rows: appended one at a time, the view relaid itself out per row.
     fileTree->addTopLevelItems(rows);
 
     // With no rows there is nothing to suggest from; both fields keep their texts so that the
     // next scan that finds rows still gets a suggestion.
-    if (filenameEdit->text().isEmpty() && !rows.isEmpty()) {
+    if (suggest && !rows.isEmpty()) {
         // Both fields change before the one recomputation, not once per field.
         disconnect(filenameEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
         disconnect(outputPatternEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
         outputPatternEdit->setText(QStringLiteral("%1"));
-        const QString prefix = CommonPrefix(fileTree, 0);
-        const QString suffix = CommonTagSuffix(fileTree, 0);
+        const QString prefix = naming::CommonPrefix(folderTexts);
+        const QString suffix = naming::CommonTagSuffix(folderTexts, releaseTags);
         filenameEdit->setText(naming::SuggestedFilenamePattern(prefix, suffix, rootPath));
         connect(filenameEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);
         connect(outputPatternEdit, &QLineEdit::textChanged, this, &Gui::UpdateFilenames);

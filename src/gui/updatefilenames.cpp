@@ -3,25 +3,17 @@
 
 #include "gui.h"
 
-#include "naming.h"
+#include "releaserow.h"
 
 #include <QLineEdit>
-#include <QSignalBlocker>
 #include <QTreeWidget>
 
 void Gui::UpdateFilenames()
 {
-    const naming::Patterns patterns(filenameEdit->text(), outputPatternEdit->text());
-
-    // Told of each changed row, the view works out where every one of them lies, which cost
-    // more than computing the names; so the rows change silently and the view simply repaints
-    // what it shows, reading the new texts. Rows out of sight are read when they come into view.
-    {
-        const QSignalBlocker silence(fileTree->model());
-        for (int row = 0; row < fileTree->topLevelItemCount(); ++row) {
-            QTreeWidgetItem *item = fileTree->topLevelItem(row);
-            item->setText(2, patterns.TargetName(item->text(0), item->text(1)));
-        }
-    }
+    // Rows work out their target names as they are read, so a keystroke costs the parsing of
+    // both patterns, whatever the number of rows, and a repaint of the rows in view. Writing a
+    // text into every row cost as much as computing all the names.
+    if (rowNaming)
+        rowNaming->SetPatterns(filenameEdit->text(), outputPatternEdit->text());
     fileTree->viewport()->update();
 }

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
+#include "releaserow.h"
+
+#include "scan.h"
+
+#include <utility>
+
+RowNaming::RowNaming(const QString &absoluteRoot)
+    : absoluteRoot(absoluteRoot)
+{}
+
+void RowNaming::SetPatterns(const QString &filenamePattern, const QString &outputPattern)
+{
+    patterns.emplace(filenamePattern, outputPattern);
+    ++generation;
+}
+
+namespace {
+
+bool IsText(int role)
+{
+    return role == Qt::DisplayRole || role == Qt::EditRole;
+}
+
+} // namespace
+
+ReleaseRow::ReleaseRow(std::shared_ptr<const RowNaming> naming, files::ReleaseFile &&release)
+    : naming(std::move(naming))
+    , folder(std::move(release.folder))
+    , fileName(std::move(release.fileName))
+{
+    setFlags(flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
+    setCheckState(0, Qt::Checked);
+}
+
+QVariant ReleaseRow::data(int column, int role) const
+{
+    if (column == 2 && IsText(role) && typedIn != naming->generation) {
+        if (!naming->patterns)
+            return QVariant(); // nothing computed since the scan: the column stays empty
+        return naming->patterns->TargetName(text(0), text(1));
+    }
+    // Whatever was set on the row itself comes first, as on any item.
+    const QVariant stored = QTreeWidgetItem::data(column, role);
+    if (stored.isValid() || (column != 0 && column != 1))
+        return stored;
+    if (IsText(role))
+        return column == 0 ? folder : fileName;
+    if (column == 0 && role == Qt::UserRole)
+        return files::ChosenFilePath(naming->absoluteRoot, folder, fileName);
+    return stored;
+}
+
+void ReleaseRow::setData(int column, int role, const QVariant &value)
+{
+    if (column == 2 && IsText(role)) {
+        const bool wasShown = typedIn == naming->generation;
+        typedIn = naming->generation;
+        // The item would take an earlier typed name, now given way, for no change at all.
+        if (!wasShown && QTreeWidgetItem::data(column, role) == value) {
+            emitDataChanged();
+            return;
+        }
+    }
+    QTreeWidgetItem::setData(column, role, value);
+}
