@@ -47,8 +47,8 @@ fault "a tie in size won by the later name" src/files/scan.cpp \
     'QFile::decodeName(rawName) >= QFile::decodeName(bestRawName))' \
     'QFile::decodeName(rawName) <= QFile::decodeName(bestRawName))'
 fault "hidden files counted" src/files/scan.cpp \
-    "if (entry->d_name[0] == '.') // hidden entries" \
-    "if (entry->d_name[0] == '.' && (!entry->d_name[1] || entry->d_name[1] == '.'))"
+    "if (entry->d_name[0] == '.') //" \
+    "if (entry->d_name[0] == '.' && (!entry->d_name[1] || entry->d_name[1] == '.')) //"
 fault "an empty root turned into /" src/files/scan.cpp \
     "if (root.isEmpty() || root.endsWith(QLatin1Char('/')))" "if (root.endsWith(QLatin1Char('/')))"
 fault "a name that is not valid UTF-8 moved all the same" src/files/scan.cpp \
