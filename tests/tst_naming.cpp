@@ -79,25 +79,18 @@ private slots:
         QTest::addColumn<QString>("rootPath");
         QTest::addColumn<QString>("pattern");
 
-        Row("two episodes", "Show.S01E01.720p.HDTV.x264-GRP Show.S01E02.720p.HDTV.x264-GRP", "",
-            "Show.S01E0%1.720p");
-        Row("09 and 10", "Show.S01E09.720p.HDTV.x264-GRP Show.S01E10.720p.HDTV.x264-GRP", "",
-            "Show.S01E%1.720p");
-        Row("list order decides the anchor",
-            "Show.S01E01.German.DL.720p.HDTV Show.S01E02.German.DL.720p.HDTV", "",
-            "Show.S01E0%1.German");
-        Row("no tag in every row", "Show.S01E01.HDTV-GRP Show.S01E02.WEB-GRP", "",
-            "Show.S01E0%1-GRP");
-        Row("anchor case from last row", "Show.S01E01.720p.HDTV Show.S01E02.720P.HDTV", "",
-            "Show.S01E0%1.720P");
-        Row("tag runs past the cut", "Show.S01E01.WEBHDTV Show.S01E02.WEBHDTV", "",
-            "Show.S01E0%1.WEBHD");
+        Row("two episodes", "E01.720p.HDTV.x264-GRP E02.720p.HDTV.x264-GRP", "", "E0%1.720p");
+        Row("09 and 10", "E09.720p.HDTV.x264-GRP E10.720p.HDTV.x264-GRP", "", "E%1.720p");
+        Row("list order decides the anchor", "E01.German.DL.720p.HDTV E02.German.DL.720p.HDTV", "",
+            "E0%1.German");
+        Row("no tag in every row", "E01.HDTV-GRP E02.WEB-GRP", "", "E0%1-GRP");
+        Row("anchor case from last row", "E01.720p.HDTV E02.720P.HDTV", "", "E0%1.720P");
+        Row("tag runs past the cut", "E01.WEBHDTV E02.WEBHDTV", "", "E0%1.WEBHD");
         Row("last occurrence only", "A1.dl.HDTV.dl A2.dl.HDTV.dl", "", "A%1.dl.HDTV");
-        Row("one row", "Show.S01E01.720p", "", "Show.S01E01.720p%1Show.S01E01.720p");
+        Row("one row", "E01.720p", "", "E01.720p%1E01.720p");
         Row("different length", "ab.720p xab.720p", "", "%1ab.720p");
         Row("no rows", "", "", "%1");
-        Row("root path removed", "/r/Show.S01E01.720p /r/Show.S01E02.720p", "/r/",
-            "Show.S01E0%1.720p");
+        Row("root path removed", "/r/E01.720p /r/E02.720p", "/r/", "E0%1.720p");
     }
     void suggestion()
     {
