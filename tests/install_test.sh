@@ -11,7 +11,7 @@
 set -euo pipefail
 build=$1 version=$2 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-prefix=$tmp/prefix cli=$tmp/prefix/bin/move-rename-cli
+prefix=$tmp/root/usr cli=$tmp/root/usr/bin/move-rename-cli
 fail() { echo "FAIL: $*"; exit 1; }
 
 # ./test installs every checker; where one is missing, nothing is checked.
@@ -25,9 +25,8 @@ done
 "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >"$tmp/log" || { cat "$tmp/log"; exit 1; }
 # A window that is still up after two seconds has started; timeout then ends it with 124.
 # Run from elsewhere so nothing can be picked up from the build folder.
-status=0
-(cd "$tmp" && QT_QPA_PLATFORM=offscreen timeout -k 5 2 "$prefix/bin/move-rename" .) || status=$?
-[ "$status" -eq 124 ] || fail "move-rename exited with $status within two seconds"
+(cd "$tmp" && QT_QPA_PLATFORM=offscreen timeout -k 5 2 "$prefix/bin/move-rename" .; [ $? = 124 ]) ||
+    fail "move-rename did not stay up for two seconds"
 out=$("$cli" --version) && [[ $out == *"$version"* ]] || fail "--version says '$out', not $version"
 
 # The options that a help text, or a manual page shown by man, lists: the leading "-x, --long"
@@ -43,8 +42,7 @@ missing=$(comm -23 <(echo "$options") <(listed <<<"$page"))
 # folder and one file, with the completion found where bash-completion looks.
 mkdir -p "$tmp/tree/Season" && touch "$tmp/tree/file"
 offers() {
-    local want=$1 got
-    shift
+    local got
     got=$(cd "$tmp/tree" && PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share \
         BASH_COMPLETION_USER_DIR=$tmp bash -c '
             source /usr/share/bash-completion/bash_completion
@@ -53,8 +51,8 @@ offers() {
             COMP_LINE=${COMP_WORDS[*]} COMP_POINT=${#COMP_LINE}
             $(complete -p move-rename-cli | cut -d" " -f3) move-rename-cli "${@: -1}" \
                 "${COMP_WORDS[-2]}"
-            printf "%s\n" "${COMPREPLY[@]}"' bash "$@" | sort)
-    [ "$got" = "$want" ] || fail "completing 'move-rename-cli $*' offers '$got', not '$want'"
+            printf "%s\n" "${COMPREPLY[@]}"' bash "${@:2}" | sort)
+    [ "$got" = "$1" ] || fail "completing 'move-rename-cli ${*:2}' offers '$got', not '$1'"
 }
 offers "$(grep -e '^--' <<<"$options")" --
 offers Season ''
@@ -71,10 +69,25 @@ grep -qx 'Exec=move-rename %f' "$desktop" && grep -qx 'Icon=move-rename' "$deskt
 messages=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$messages" ] ||
     fail "desktop-file-validate complains about the menu entry: $messages"
 
+# The AppStream metadata, and that its launchable names the installed menu entry.
+appstreamcli validate-tree --no-net "$tmp/root" || fail "the AppStream metadata does not validate"
+# A parser of the machine-readable format, strict about missing fields; a licence must have its
+# text, in its Files paragraph or in a License paragraph of its own.
+/usr/bin/python3 - "$prefix/share/doc/move-rename/copyright" <<'PYTHON' ||
+import sys
+from debian.copyright import Copyright
+copyright = Copyright(open(sys.argv[1]), strict=True)
+texts = {p.license.synopsis for p in copyright.all_license_paragraphs() if p.license.text}
+for paragraph in copyright.all_files_paragraphs():
+    if not paragraph.license.text and paragraph.license.synopsis not in texts:
+        sys.exit(f"no text for licence {paragraph.license.synopsis} of {paragraph.files}")
+PYTHON
+    fail "the copyright file is not in the machine-readable format"
+
 # -B keeps the package and CPack's staging tree out of the build folder.
 (cd "$build" && "${CPACK:-cpack}" -G DEB -B "$tmp/out") >"$tmp/log" 2>&1 ||
     { cat "$tmp/log"; fail "cpack -G DEB failed"; }
-deb=$(echo "$tmp"/out/*.deb) root=$tmp/root
+deb=$(echo "$tmp"/out/*.deb)
 [ -f "$deb" ] || fail "expected one .deb, found: $deb"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package) $(field Version) $(field Section)" = "move-rename $version utils" ] ||
@@ -91,20 +104,5 @@ wanted=$(printf './usr/%s\n' bin/move-rename bin/move-rename-cli \
 [ "$files" = "$wanted" ] || fail "the package's files differ from the expected ones:
 $(diff <(echo "$wanted") <(echo "$files"))"
 
-dpkg-deb -x "$deb" "$root"
 # Errors and warnings fail; the informational tags are shown.
 lintian --fail-on error,warning --display-info "$deb" || fail "lintian found errors or warnings"
-# The AppStream metadata, and that its launchable names the installed menu entry.
-appstreamcli validate-tree --no-net "$root" || fail "the AppStream metadata does not validate"
-# A parser of the machine-readable format, strict about missing fields; a licence must have its
-# text, in its Files paragraph or in a License paragraph of its own.
-/usr/bin/python3 - "$root/usr/share/doc/move-rename/copyright" <<'PYTHON' ||
-import sys
-from debian.copyright import Copyright
-copyright = Copyright(open(sys.argv[1]), strict=True)
-texts = {p.license.synopsis for p in copyright.all_license_paragraphs() if p.license.text}
-for paragraph in copyright.all_files_paragraphs():
-    if not paragraph.license.text and paragraph.license.synopsis not in texts:
-        sys.exit(f"no text for licence {paragraph.license.synopsis} of {paragraph.files}")
-PYTHON
-    fail "the copyright file is not in the machine-readable format"
