@@ -27,12 +27,11 @@ private slots:
         QTest::addColumn<QString>("target");
 
         const char *three = "%1.S%2E%3.720p";
-        Row("three fields", three, "%1 - %2x%3", "Harbour.Lights.S02E05.720p.HDTV.x264-GRP",
-            "harbour.lights.s02e05.720p.hdtv.x264-grp.mkv", "Harbour Lights - 02x05.mkv");
-        Row("fields in another order", "Show.%2.%1.x264", "%1%2", "Show.E05.S02.x264-GRP",
-            "show.e05.s02.x264-grp.avi", "S02E05.avi");
-        Row("extension from the last dot", "Show.S01E0%1.720p", "Show - 1x0%1",
-            "Show.S01E01.720p.HDTV.x264-GROUP", "f.tar.gz", "Show - 1x01.gz");
+        Row("three fields", three, "%1 - %2x%3", "Harbour.Lights.S02E05.720p.HDTV", "f.mkv",
+            "Harbour Lights - 02x05.mkv");
+        Row("fields in another order", "%2.%1.x264", "%1%2", "E05.S02.x264", "f.avi", "S02E05.avi");
+        Row("extension from the last dot", "S01E0%1.", "Show - 1x0%1", "S01E01.720p", "f.tar.gz",
+            "Show - 1x01.gz");
         Row("first occurrence wins", three, "%1 - %2x%3", "The.Show.S02E05.720p", ".mkv",
             "The - how S02x05.mkv");
         Row("later field only, unknown number", "a%1b%2c", "<%2|%4>", "aXbYc", "f.", "<Y|>.");
@@ -41,19 +40,16 @@ private slots:
         Row("case sensitive", "S01E%1.", "[%1]", "show.s01e05.x", "f.mkv", "[].mkv");
         Row("not anchored", "S01E%1.", "[%1]", "Show.S01E05.720p", "f.mkv", "[05].mkv");
         Row("first separator missing", "Show.S01E%1.720p", "%1", "Other.Folder", "f.mkv", ".mkv");
-        Row("last separator missing", three, "%1|%2|%3", "Show.S02E05.1080p", "f.mkv",
-            "Show|02|.mkv");
+        Row("last separator missing", three, "%1|%2|%3", "A.S02E05.1080p", "f.mkv", "A|02|.mkv");
         // Matching does not resume after a miss, although 'c' and 'd' do occur later on.
         Row("miss ends matching", "a%1b%2c%3d", "%1|%2|%3", "a1c2d3", "f.mkv", "||.mkv");
-        Row("last placeholder takes the rest", "Show.S01E%1", "%1", "Show.S01E05.720p", "a.mkv",
-            "05 720p.mkv");
+        Row("last placeholder takes the rest", "E%1", "%1", "E05.720p", "a.mkv", "05 720p.mkv");
         Row("side by side", "%1%2.x", "%1|%2", "ab.x", "f.mkv", "|ab.mkv");
         Row("side by side at the end", "a%1%2", "%1|%2", "aXY.z", "f.mkv", "|XY z.mkv");
         // A repeated number claims a field of its own, but the output takes its first one.
         Row("repeated number", "a%1b%1c%2d", "%1|%2", "aXbYcZd", "f.mkv", "X|Z.mkv");
         // A bare "%", "%0" and a number past the int range are all number 0: index -1.
         Row("bare percents", "a%b%1c%", "%%1 %0%", "aXbYcZ", "README", "XY XX");
-        Row("bare percents side by side", "%%1x%", "<%|%1>", "AxB", "f", "<|A>");
         Row("leading zeros", "a%0b%007c", "%7|%", "aXbYc", "f", "Y|X");
         Row("int max and past it", "a%2147483647b%2147483648c", "%2147483647%2147483648.", "aXbYc",
             "f.mkv", "XY..mkv");
