@@ -65,9 +65,8 @@ private slots:
                 for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
                     Row(onShare, QString("%1 at target, %2").arg(kind, how))
                         << QString(kind) + '/' + how << exists;
-            Row(onShare, "several buffers") << "" << QString();
             // The hidden temporary name must still fit the 255-byte limit.
-            Row(onShare, "longest name") << "long name" << QString();
+            Row(onShare, "several buffers, longest name") << "" << QString();
             Row(onShare, "target disk full") << "full" << sys("copy", ENOSPC);
             // The copy is already published when the source refuses to go: it must be taken back.
             Row(onShare, "source cannot be removed") << "locked" << sys("remove source", EPERM);
@@ -107,9 +106,9 @@ private slots:
         }
         // Locally, where chattr works, unless it moves on the target's file system.
         const QString source = (oneFs ? far.path() : local.path()) + "/source";
-        const QString name = fault == "long name" ? "x" + QString(127, QChar(0xE9))
-                             : contested          ? fault + ".mp4" // calls the other client
-                                                  : "clip.mp4";
+        const QString name = fault.isEmpty() ? "x" + QString(127, QChar(0xE9))
+                             : contested     ? fault + ".mp4" // calls the other client
+                                             : "clip.mp4";
         const QString dest = destDir + "/" + name;
         // Several copy buffers and more than the full disk takes; a period that divides no buffer
         // size, so that a misplaced or repeated chunk shows.
