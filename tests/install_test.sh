@@ -42,7 +42,6 @@ missing=$(comm -23 <(echo "$options") <(listed <<<"$page"))
 # folder and one file, with the completion found where bash-completion looks.
 mkdir -p "$tmp/tree/Season" && touch "$tmp/tree/file"
 offers() {
-    local got
     got=$(cd "$tmp/tree" && PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share \
         BASH_COMPLETION_USER_DIR=$tmp bash -c '
             source /usr/share/bash-completion/bash_completion
@@ -78,9 +77,8 @@ import sys
 from debian.copyright import Copyright
 copyright = Copyright(open(sys.argv[1]), strict=True)
 texts = {p.license.synopsis for p in copyright.all_license_paragraphs() if p.license.text}
-for paragraph in copyright.all_files_paragraphs():
-    if not paragraph.license.text and paragraph.license.synopsis not in texts:
-        sys.exit(f"no text for licence {paragraph.license.synopsis} of {paragraph.files}")
+needed = {p.license.synopsis for p in copyright.all_files_paragraphs() if not p.license.text}
+sys.exit(f"no text for the licences {needed - texts}" if needed - texts else 0)
 PYTHON
     fail "the copyright file is not in the machine-readable format"
 
@@ -89,11 +87,9 @@ PYTHON
     { cat "$tmp/log"; fail "cpack -G DEB failed"; }
 deb=$(echo "$tmp"/out/*.deb)
 [ -f "$deb" ] || fail "expected one .deb, found: $deb"
-field() { dpkg-deb -f "$deb" "$1"; }
-[ "$(field Package) $(field Version) $(field Section)" = "move-rename $version utils" ] ||
-    fail "the package is $(field Package) $(field Version) in section $(field Section)"
-[[ $(field Depends) == *libc6*libqt6widgets6* ]] ||
-    fail "Depends lacks libc6 or the Qt widgets library: $(field Depends)"
+control=$(dpkg-deb -W --showformat '${Package} ${Version} ${Section} ${Depends}' "$deb")
+[[ $control == "move-rename $version utils "*libc6*libqt6widgets6* ]] ||
+    fail "not move-rename $version in utils, depending on libc6 and the Qt widgets: $control"
 # Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
 files=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $NF }' | sort)
 wanted=$(printf './usr/%s\n' bin/move-rename bin/move-rename-cli \
