@@ -3,109 +3,102 @@
 # SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Installs the build into a scratch prefix and checks that what landed there works on its own:
 # the window starts, the command line tool answers --version, its manual page and its bash
-# completion know every option that --help lists, the menu entry validates.
-# Usage: install_test.sh BUILD_DIR EXPECT_CLI(0|1) VERSION
+# completion know every option that --help lists, the menu entry validates. Then builds the
+# Debian package and looks inside it (control data, the files it would install) and lets
+# Debian's own checkers judge it: lintian the package, appstreamcli its AppStream metadata,
+# python3-debian its machine-readable copyright file.
+# Usage: install_test.sh BUILD_DIR VERSION
 set -euo pipefail
-build=$1 expect_cli=$2 version=$3
-skip=77
-
-tmp=$(mktemp -d)
+build=$1 version=$2 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-prefix=$tmp/prefix
-
-"${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >"$tmp/install.log" ||
-    { cat "$tmp/install.log"; exit 1; }
-
+prefix=$tmp/root/usr cli=$tmp/root/usr/bin/move-rename-cli
 fail() { echo "FAIL: $*"; exit 1; }
 
-app=$prefix/bin/move-rename
-[ -x "$app" ] || fail "$app was not installed"
+# ./test installs every checker; where one is missing, nothing is checked.
+skip() { echo "SKIP: $1 not found"; exit 77; }
+for tool in man desktop-file-validate dpkg-deb dpkg-shlibdeps file lintian appstreamcli; do
+    command -v "$tool" >/dev/null || skip "$tool"
+done
+[ -f /usr/share/bash-completion/bash_completion ] || skip bash-completion
+/usr/bin/python3 -c 'import debian.copyright' 2>/dev/null || skip python3-debian
+
+"${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >"$tmp/log" || { cat "$tmp/log"; exit 1; }
 # A window that is still up after two seconds has started; timeout then ends it with 124.
 # Run from elsewhere so nothing can be picked up from the build folder.
-status=0
-(cd "$tmp" && QT_QPA_PLATFORM=offscreen timeout -k 5 2 "$app" "$tmp") || status=$?
-[ "$status" -eq 124 ] || fail "move-rename exited with $status within two seconds"
-echo "move-rename still running after 2 s"
+(cd "$tmp" && QT_QPA_PLATFORM=offscreen timeout -k 5 2 "$prefix/bin/move-rename" .; [ $? = 124 ]) ||
+    fail "move-rename did not stay up for two seconds"
+out=$("$cli" --version) && [[ $out == *"$version"* ]] || fail "--version says '$out', not $version"
 
-cli=$prefix/bin/move-rename-cli
-skipped=()
-if [ "$expect_cli" = 1 ]; then
-    [ -x "$cli" ] || fail "$cli was not installed"
-    out=$("$cli" --version) || fail "move-rename-cli --version exited with $?"
-    echo "move-rename-cli --version: $out"
-    [[ $out == *"$version"* ]] || fail "--version does not show $version"
+# The options that a help text, or a manual page shown by man, lists: the leading "-x, --long"
+# of every indented line that starts with a dash.
+listed() { grep -oE '^ +-[^ ]+(, -[^ ]+)*' | grep -oE -- '-[^ ,]+' | sort -u; }
+options=$("$cli" --help | listed)
+# In a UTF-8 locale man shows a plain "-" as a hyphen: an option must be written "\-".
+page=$(LC_ALL=C.UTF-8 man -l "$prefix/share/man/man1/move-rename-cli.1.gz")
+missing=$(comm -23 <(echo "$options") <(listed <<<"$page"))
+[ -z "$missing" ] || fail "the manual page lacks options that --help lists: $missing"
 
-    # The options a help text or a manual page shown by man lists: the leading "-x, --long"
-    # of every indented line that starts with a dash.
-    listed() {
-        awk '/^ +-/ { for (i = 1; $i ~ /^-/; i++) { o = $i; sub(/,$/, "", o); print o
-                                                    if ($i !~ /,$/) break } }' | sort -u
-    }
-    options=$("$cli" --help | listed)
-    if command -v man >/dev/null; then
-        page=$prefix/share/man/man1/move-rename-cli.1.gz
-        # In a UTF-8 locale man shows a plain "-" as a hyphen: an option must be written "\-".
-        missing=$(comm -23 <(echo "$options") <(LC_ALL=C.UTF-8 man -l "$page" | listed))
-        [ -z "$missing" ] || fail "the manual page lacks options that --help lists:
-$missing"
-        echo "the manual page lists every option"
-    else
-        skipped+=("man not found (Debian package man-db)")
-    fi
-
-    if [ -f /usr/share/bash-completion/bash_completion ]; then
-        # What bash offers for the words given, the last being completed, in a folder that
-        # holds one folder and one file, with the completion found where bash-completion looks.
-        mkdir -p "$tmp/tree/Season" && touch "$tmp/tree/file"
-        offered() {
-            (cd "$tmp/tree" && PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share \
-                BASH_COMPLETION_USER_DIR=$tmp bash -c '
-                    source /usr/share/bash-completion/bash_completion
-                    __load_completion move-rename-cli || { echo "(none found)"; exit; }
-                    COMP_WORDS=(move-rename-cli "$@") COMP_CWORD=$#
-                    COMP_LINE=${COMP_WORDS[*]} COMP_POINT=${#COMP_LINE}
-                    $(complete -p move-rename-cli | cut -d" " -f3) move-rename-cli "${@: -1}" \
-                        "${COMP_WORDS[-2]}"
-                    printf "%s\n" "${COMPREPLY[@]}"' bash "$@") | sort
-        }
-        check() {
-            local want=$1 got
-            shift
-            got=$(offered "$@")
-            [ "$got" = "$want" ] ||
-                fail "completing 'move-rename-cli $*' offers '$got', not '$want'"
-        }
-        check "$(grep -e '^--' <<<"$options")" --
-        check Season ''
-        check Season --root ''
-        check '' --filename ''
-        check "$(printf '%s\n' Season file | sort)" --undo ''
-        echo "bash completion offers every long option, and folders for FOLDER and --root"
-    else
-        skipped+=("bash-completion not found (Debian package bash-completion)")
-    fi
-elif [ -e "$cli" ]; then
-    fail "move-rename-cli was installed although the build has no such target"
-fi
+# What bash offers for the words given, the last being completed, in a folder that holds one
+# folder and one file, with the completion found where bash-completion looks.
+mkdir -p "$tmp/tree/Season" && touch "$tmp/tree/file"
+offers() {
+    got=$(cd "$tmp/tree" && PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share \
+        BASH_COMPLETION_USER_DIR=$tmp bash -c '
+            source /usr/share/bash-completion/bash_completion
+            __load_completion move-rename-cli || { echo "(none found)"; exit; }
+            COMP_WORDS=(move-rename-cli "$@") COMP_CWORD=$#
+            COMP_LINE=${COMP_WORDS[*]} COMP_POINT=${#COMP_LINE}
+            $(complete -p move-rename-cli | cut -d" " -f3) move-rename-cli "${@: -1}" \
+                "${COMP_WORDS[-2]}"
+            printf "%s\n" "${COMPREPLY[@]}"' bash "${@:2}" | sort)
+    [ "$got" = "$1" ] || fail "completing 'move-rename-cli ${*:2}' offers '$got', not '$1'"
+}
+offers "$(grep -e '^--' <<<"$options")" --
+offers Season ''
+offers Season --root ''
+offers '' --filename ''
+offers "$(printf '%s\n' Season file | sort)" --undo ''
 
 desktop=$prefix/share/applications/move-rename.desktop
-icon=$prefix/share/icons/hicolor/scalable/apps/move-rename.svg
-[ -f "$desktop" ] || fail "$desktop was not installed"
-[ -s "$icon" ] || fail "$icon was not installed"
-grep -qx 'Exec=move-rename %f' "$desktop" || fail "the menu entry does not start move-rename"
-grep -qx 'Icon=move-rename' "$desktop" || fail "the menu entry does not name the icon"
+[ -s "$prefix/share/icons/hicolor/scalable/apps/move-rename.svg" ] || fail "no icon installed"
+grep -qx 'Exec=move-rename %f' "$desktop" && grep -qx 'Icon=move-rename' "$desktop" ||
+    fail "the menu entry does not start move-rename with its icon"
+# Hints count too: an entry without a main category lands in a catch-all menu section, and the
+# validator reports that without failing.
+messages=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$messages" ] ||
+    fail "desktop-file-validate complains about the menu entry: $messages"
 
-if command -v desktop-file-validate >/dev/null; then
-    # Hints count too: an entry without a main category lands in a catch-all menu section, and
-    # the validator reports that without failing.
-    status=0
-    messages=$(desktop-file-validate "$desktop" 2>&1) || status=$?
-    [ "$status" -eq 0 ] && [ -z "$messages" ] ||
-        fail "desktop-file-validate complains about the menu entry:
-$messages"
-    echo "menu entry validates"
-else
-    skipped+=("desktop-file-validate not found (Debian package desktop-file-utils)")
-fi
+# The AppStream metadata, and that its launchable names the installed menu entry.
+appstreamcli validate-tree --no-net "$tmp/root" || fail "the AppStream metadata does not validate"
+# A parser of the machine-readable format, strict about missing fields; a licence must have its
+# text, in its Files paragraph or in a License paragraph of its own.
+/usr/bin/python3 - "$prefix/share/doc/move-rename/copyright" <<'PYTHON' ||
+import sys
+from debian.copyright import Copyright
+copyright = Copyright(open(sys.argv[1]), strict=True)
+texts = {p.license.synopsis for p in copyright.all_license_paragraphs() if p.license.text}
+needed = {p.license.synopsis for p in copyright.all_files_paragraphs() if not p.license.text}
+sys.exit(f"no text for the licences {needed - texts}" if needed - texts else 0)
+PYTHON
+    fail "the copyright file is not in the machine-readable format"
 
-[ ${#skipped[@]} -eq 0 ] || { printf 'SKIP: %s\n' "${skipped[@]}"; exit "$skip"; }
+# -B keeps the package and CPack's staging tree out of the build folder.
+(cd "$build" && "${CPACK:-cpack}" -G DEB -B "$tmp/out") >"$tmp/log" 2>&1 ||
+    { cat "$tmp/log"; fail "cpack -G DEB failed"; }
+deb=$(echo "$tmp"/out/*.deb)
+[ -f "$deb" ] || fail "expected one .deb, found: $deb"
+control=$(dpkg-deb -W --showformat '${Package} ${Version} ${Section} ${Depends}' "$deb")
+[[ $control == "move-rename $version utils "*libc6*libqt6widgets6* ]] ||
+    fail "not move-rename $version in utils, depending on libc6 and the Qt widgets: $control"
+# Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
+files=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $NF }' | sort)
+wanted=$(printf './usr/%s\n' bin/move-rename bin/move-rename-cli \
+    share/applications/move-rename.desktop share/bash-completion/completions/move-rename-cli \
+    share/doc/move-rename/changelog.gz share/doc/move-rename/copyright \
+    share/icons/hicolor/scalable/apps/move-rename.svg share/man/man1/move-rename.1.gz \
+    share/man/man1/move-rename-cli.1.gz share/metainfo/org.example.move_rename.metainfo.xml | sort)
+[ "$files" = "$wanted" ] || fail "the package's files differ from the expected ones:
+$(diff <(echo "$wanted") <(echo "$files"))"
+
+# Errors and warnings fail; the informational tags are shown.
+lintian --fail-on error,warning --display-info "$deb" || fail "lintian found errors or warnings"

@@ -29,8 +29,7 @@ struct Share
         if (server.waitForReadyRead(30000))
             return true;
         server.waitForFinished(1000);
-        refused = server.exitStatus() == QProcess::NormalExit && server.exitCode() == 77;
-        return refused;
+        return refused = server.exitStatus() == QProcess::NormalExit && server.exitCode() == 77;
     }
 
     // The server unmounts once its input closes, as it also does when the test dies.

@@ -20,49 +20,30 @@ class Share(Operations):
     chmod, chown, mkdir, mknod, open = os.chmod, os.chown, os.mkdir, os.mknod, os.open
     readlink, rmdir, unlink = os.readlink, os.rmdir, os.unlink
 
-    def __init__(self, root):
-        self.root = root
-
-    def __call__(self, op, path, *args):
-        return getattr(self, op)(self.root + (path or ''), *args)
-
-    def init(self, path):
-        print('mounted', flush=True)
+    # Every call gets the path under FOLDER; the plain ones pass straight through, one a line.
+    def __init__(self, root): self.root = root
+    def __call__(self, op, path, *args): return getattr(self, op)(self.root + (path or ''), *args)
+    def init(self, path): print('mounted', flush=True)
+    def readdir(self, path, fh): return ['.', '..'] + os.listdir(path)
+    def rename(self, path, new): os.rename(path, self.root + new)
+    def symlink(self, path, target): os.symlink(target, path)
+    def truncate(self, path, length, fh=None): os.truncate(path, length)
+    def utimens(self, path, times=None): os.utime(path, ns=times)
+    def create(self, path, mode): return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+    def read(self, path, size, offset, fh): return os.pread(fh, size, offset)
+    def write(self, path, data, offset, fh): return os.pwrite(fh, data, offset)
+    def release(self, path, fh): os.close(fh)
 
     def getattr(self, path, fh=None):
         st = os.lstat(path)
         names = 'mode ino nlink uid gid size atime_ns mtime_ns ctime_ns'.split()
         return {'st_' + name.removesuffix('_ns'): getattr(st, 'st_' + name) for name in names}
 
-    def readdir(self, path, fh):
-        return ['.', '..'] + os.listdir(path)
-
     def link(self, path, source):
         if os.path.basename(path).startswith('taken'):  # another client is quicker
             with open(path, 'xb') as theirs:
                 theirs.write(b'theirs')
         raise FuseOSError(errno.EPERM)
-
-    def rename(self, path, new):
-        os.rename(path, self.root + new)
-
-    def symlink(self, path, target):
-        os.symlink(target, path)
-
-    def truncate(self, path, length, fh=None):
-        os.truncate(path, length)
-
-    def utimens(self, path, times=None):
-        os.utime(path, ns=times)
-
-    def create(self, path, mode):
-        return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
-
-    def read(self, path, size, offset, fh):
-        return os.pread(fh, size, offset)
-
-    def write(self, path, data, offset, fh):
-        return os.pwrite(fh, data, offset)
 
     def flush(self, path, fh):
         # Another client at the worst moment: a file closed while empty gives way to an empty
@@ -74,9 +55,6 @@ class Share(Operations):
             elif name.startswith('replaced'):
                 os.close(os.open(path + '~', os.O_WRONLY | os.O_CREAT, 0o600))
                 os.rename(path + '~', path)
-
-    def release(self, path, fh):
-        os.close(fh)
 
 
 def unmount_when_input_closes():
