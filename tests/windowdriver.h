@@ -8,40 +8,21 @@
 
 #include "gui.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QListView>
-#include <QPushButton>
 #include <QTest>
-#include <QTimer>
-#include <QTreeWidget>
+#include <QtWidgets>
 
 #include <functional>
 
 struct WindowDriver
 {
     Gui gui;
-    QLineEdit *filename = nullptr;
-    QLineEdit *output = nullptr;
-    QTreeWidget *tree = nullptr;
-    QPushButton *open = nullptr;
-    QPushButton *process = nullptr;
+    QLineEdit *filename = gui.findChildren<QLineEdit *>().value(0);
+    QLineEdit *output = gui.findChildren<QLineEdit *>().value(1);
+    QTreeWidget *tree = gui.findChild<QTreeWidget *>();
+    QPushButton *open = gui.findChildren<QPushButton *>().value(0); // in the order they were made
+    QPushButton *process = gui.findChildren<QPushButton *>().value(1);
 
-    WindowDriver()
-    {
-        const auto edits =
-            gui.centralWidget()->findChildren<QLineEdit *>(QString(), Qt::FindDirectChildrenOnly);
-        filename = edits.value(0);
-        output = edits.value(1);
-        tree = gui.findChild<QTreeWidget *>();
-        const auto buttons = gui.findChildren<QPushButton *>(); // in the order they were made
-        open = buttons.value(0);
-        process = buttons.value(1);
-        gui.show();
-    }
+    WindowDriver() { gui.show(); }
 
     // What the dialog is to do once it shows.
     struct Answer
@@ -52,69 +33,56 @@ struct WindowDriver
     };
 
     // Clicks "Open Folder(s)" and answers the dialog, calling beforeClosing right before the
-    // answer. Returns the folder the dialog opened at; any trouble answering lands in error.
-    QString OpenFolders(const Answer &answer, QString *error,
+    // answer. Returns the folder the dialog opened at. Any trouble answering lands in error or,
+    // without one, fails the test.
+    QString OpenFolders(const Answer &answer, QString *error = nullptr,
                         const std::function<void()> &beforeClosing = {})
     {
-        QString openedAt;
-        // A local timer: should no dialog show, nothing fires later with these references gone.
-        QTimer answerer;
-        answerer.setSingleShot(true);
-        QObject::connect(&answerer, &QTimer::timeout, &gui, [&] {
-            QFileDialog *dialog = nullptr;
-            if (!QTest::qWaitFor([&] {
-                    return (dialog = qobject_cast<QFileDialog *>(
-                                QApplication::activeModalWidget())) != nullptr;
-                })) {
-                *error = QStringLiteral("no folder dialog showed");
-                return;
-            }
+        QString openedAt, trouble;
+        QObject timer; // should no dialog show, nothing fires later with these references gone
+        QTimer::singleShot(0, &timer, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY2(dialog, "no folder dialog showed");
             openedAt = dialog->directory().absolutePath();
             if (!answer.showFolder.isEmpty())
                 dialog->setDirectory(answer.showFolder);
-            auto *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
-            for (const QString &name : answer.select) {
-                QModelIndex entry;
-                if (!list ||
-                    !QTest::qWaitFor([&] { return (entry = Find(list, name)).isValid(); })) {
-                    *error = QStringLiteral("no entry '%1' in the dialog").arg(name);
-                    break;
-                }
-                list->selectionModel()->select(entry, QItemSelectionModel::Select |
-                                                          QItemSelectionModel::Rows);
-            }
-            const bool accept = answer.accept && error->isEmpty();
+            const QListView *list = dialog->findChild<QListView *>("listView");
+            QAbstractItemModel *model = list->model();
+            const auto find = [&](const QString &name) {
+                const QModelIndex first = model->index(0, 0, list->rootIndex());
+                return model->match(first, Qt::DisplayRole, name, 1, Qt::MatchExactly).value(0);
+            };
+            // The list fills as the folder is read, then sorts itself, which would lose the order
+            // of a selection made before: it is sorted here once the entries are in.
+            for (const QString &name : answer.select)
+                if (!QTest::qWaitFor([&] { return find(name).isValid(); }))
+                    trouble = QString("no entry '%1' in the dialog").arg(name);
+            model->sort(0);
+            for (const QString &name : answer.select)
+                list->selectionModel()->select(find(name), QItemSelectionModel::Select |
+                                                               QItemSelectionModel::Rows);
             if (beforeClosing)
                 beforeClosing();
-            QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
+            QMetaObject::invokeMethod(dialog,
+                                      answer.accept && trouble.isEmpty() ? "accept" : "reject");
         });
-        answerer.start(0);
         QTest::mouseClick(open, Qt::LeftButton);
+        if (error)
+            *error = trouble;
+        else if (!trouble.isEmpty())
+            QTest::qFail(qPrintable(trouble), __FILE__, __LINE__);
         return openedAt;
     }
 
     // The folder the next dialog opens at, which is the window's root folder.
-    QString RootFolder()
-    {
-        QString error;
-        return OpenFolders({QString(), {}, false}, &error);
-    }
+    QString RootFolder() { return OpenFolders({{}, {}, false}); }
 
-    QStringList Column(int column) const
+    QStringList Column(int column, int role = Qt::DisplayRole) const
     {
         QStringList texts;
         for (int row = 0; row < tree->topLevelItemCount(); ++row)
-            texts.append(tree->topLevelItem(row)->text(column));
+            texts.append(tree->topLevelItem(row)->data(column, role).toString());
         return texts;
-    }
-
-    static QModelIndex Find(const QListView *list, const QString &name)
-    {
-        const QAbstractItemModel *model = list->model();
-        return model
-            ->match(model->index(0, 0, list->rootIndex()), Qt::DisplayRole, name, 1,
-                    Qt::MatchExactly)
-            .value(0);
     }
 };
 
