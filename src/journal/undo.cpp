@@ -53,8 +53,7 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
     // coarser clock than the one the start was read from (up to a tick behind it, and to two
     // seconds on FAT), so one made in the first instant may look a little older.
     constexpr qint64 kClockSlackMs = 2000;
-    const qint64 startedNs =
-        (journal.header.started.toMSecsSinceEpoch() - kClockSlackMs) * 1000000;
+    const qint64 startedNs = (journal.header.started.toMSecsSinceEpoch() - kClockSlackMs) * 1000000;
     for (int i = int(journal.entries.size()) - 1; i >= 0; --i) {
         const Entry &entry = journal.entries.at(i);
         // A move that failed left nothing behind, as files::MoveFile promises; so the run's own
