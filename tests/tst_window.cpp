@@ -43,6 +43,9 @@ private slots:
         QTest::addColumn<QStringList>("rows"); // column 0, then column 1
         QTest::addColumn<bool>("process");     // "Process" enabled
 
+        // An empty root means the working folder, and stays so when the selection names none.
+        QTest::newRow("cancel with an empty root and a file selected: root stays empty")
+            << QStringList{"Season", "loose.mkv"} << "." << QStringList() << false;
         QTest::newRow("cancel: root becomes the one folder selected")
             << QStringList{"Season", "e.Tie"} << "Season/e.Tie" << QStringList() << false;
         // The largest file wins, hidden ones aside; a size tie goes to the name first in
@@ -67,8 +70,10 @@ private slots:
         QFETCH(QStringList, rows);
         QFETCH(bool, process);
         WindowDriver window;
+        if (root == ".")
+            window.gui.SetRootPath("");
         Open(window, dialog, !QString(QTest::currentDataTag()).startsWith("cancel"));
-        QCOMPARE(window.RootFolder(), QDir(Path(root)).absolutePath());
+        QCOMPARE(window.RootFolder(), root == "." ? QDir::currentPath() : Path(root));
         QCOMPARE(window.Column(0) + window.Column(1), rows);
         QCOMPARE(window.process->isEnabled(), process);
     }
