@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Move & Rename developers
 
+#include "ondisk.h"
 #include "share.h"
 #include "windowdriver.h"
 
-#include <QDirIterator>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -13,7 +13,6 @@
 
 #include <linux/capability.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 
 // The command line front end, run as the built program in a fresh folder tree for every case.
 class tst_Cli : public QObject
@@ -24,25 +23,6 @@ class tst_Cli : public QObject
     Share share;
     QString r; // the case's folder R, made afresh for every case
     QProcess cli;
-
-    // Every file or link under folder, hidden ones included: its mode, modification time in
-    // nanoseconds, and content or link target.
-    static QMap<QString, QString> Tree(const QString &folder)
-    {
-        QMap<QString, QString> entries;
-        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            struct stat st = {};
-            ::lstat(QFile::encodeName(file.fileName()), &st);
-            entries[file.fileName()] =
-                QString::asprintf("%o %lld.%09ld ", st.st_mode, qint64(st.st_mtim.tv_sec),
-                                  st.st_mtim.tv_nsec) +
-                file.symLinkTarget() + (file.open(QIODevice::ReadOnly) ? file.readAll() : "");
-        }
-        return entries;
-    }
 
     // The program's exit status, -1 when it did not finish normally.
     int Run(const QStringList &arguments, const QString &program = CLI_PATH)
@@ -246,7 +226,7 @@ private slots:
         QFETCH(QStringList, moves);
 
         QCOMPARE(Run({"-c", setup}, "sh"), 0);
-        QMap<QString, QString> expected = Tree(r);
+        QMap<QString, QByteArray> expected = Tree(r);
         QCOMPARE(Run({"-c", "move-rename-cli " + command}, "sh"), status);
         const auto lines = QString(cli.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), errors.size());
@@ -287,7 +267,7 @@ private slots:
         for (int i = 0; i < 8; ++i)
             QVERIFY(WriteFile(r + QString("killed/Ep%1/a.mkv").arg(i), 200) &&
                     WriteFile(r + QString("killed/Ep%1/a.en.srt").arg(i), 100));
-        const QMap<QString, QString> before = Tree(r + "..");
+        const QMap<QString, QByteArray> before = Tree(r + "..");
         const QStringList run{"-qq",     "-f",         "-o",         "/dev/null", CLI_PATH,
                               "--apply", "--sidecars", "--filename", "Ep%1",      "--root",
                               "../fs",   "--journal",  journal,      "killed"};

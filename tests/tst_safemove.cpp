@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Move & Rename developers
 
+#include "ondisk.h"
 #include "safemove.h"
 #include "share.h"
 
@@ -16,29 +17,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-
-namespace {
-
-bool WriteFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-// Type, mode, mtime (ns) and content of whatever is at path.
-QByteArray Snapshot(const QString &path)
-{
-    struct stat st;
-    QFile file(path);
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return "absent";
-    const bool regular = S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly);
-    return QString::asprintf("%o %ld.%09ld ", st.st_mode, st.st_mtim.tv_sec, st.st_mtim.tv_nsec)
-               .toLatin1() +
-           (regular ? file.readAll() : "");
-}
-
-} // namespace
 
 class TestSafeMove : public QObject
 {

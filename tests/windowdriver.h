@@ -4,9 +4,10 @@
 #pragma once
 
 // Drives the real window the way a person does: finds its widgets, answers its folder dialog
-// from a timer, and builds release trees on disk for it to scan.
+// from a timer.
 
 #include "gui.h"
+#include "ondisk.h"
 
 #include <QTest>
 #include <QtWidgets>
@@ -85,11 +86,3 @@ struct WindowDriver
         return texts;
     }
 };
-
-// Writes a file of the given size, making its folders first.
-inline bool WriteFile(const QString &path, qint64 size, char fill = 'x')
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, fill)) == size;
-}
