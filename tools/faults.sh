@@ -115,8 +115,8 @@ fault "the command line exits 0 after a failure" src/cli/cli.cpp \
     return failures > 0 ? 1 : 0;' \
     '        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
     return 0;'
-fault "two rows with one target both planned" src/cli/plan.cpp 'taken.insert(clean);' ''
-fault "a dangling link at the target not seen" src/cli/plan.cpp \
+fault "two rows with one target both planned" src/plan/plan.cpp 'taken.insert(clean);' ''
+fault "a dangling link at the target not seen" src/plan/plan.cpp \
     'return ::lstat(QFile::encodeName(path).constData(), &st) == 0;' \
     'return ::stat(QFile::encodeName(path).constData(), &st) == 0;'
 fault "a single release folder gets a suggested pattern" src/cli/cli.cpp \

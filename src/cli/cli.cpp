@@ -197,21 +197,11 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     return Action::Run;
 }
 
-cli::Plan PlanFor(const Options &options)
+plan::Plan PlanFor(const Options &options)
 {
-    QString root;
-    QStringList releaseFolders;
-    if (options.folders.size() == 1 && !options.release) {
-        root = options.folders.constFirst();
-        releaseFolders = files::Subfolders(options.folders.constFirst());
-    } else {
-        root = cli::CommonParent(options.folders);
-        releaseFolders = options.folders;
-    }
-    if (!options.root.isEmpty())
-        root = options.root;
-    return cli::MakePlan(files::WithTrailingSlash(root), releaseFolders, options.filenamePattern,
-                         options.outputPattern, options.sidecars);
+    plan::Intake intake = plan::TakeFolders(options.folders, options.release, options.root);
+    return plan::MakePlan(intake.root, std::move(intake.releaseFolders), options.filenamePattern,
+                          options.outputPattern, options.sidecars);
 }
 
 // Prints lines as columns two blanks apart, each as wide as its widest cell.
@@ -236,7 +226,7 @@ void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
     }
 }
 
-void PrintTable(const cli::Plan &plan, QTextStream &out)
+void PrintTable(const plan::Plan &plan, QTextStream &out)
 {
     out << "root: " << plan.root << '\n';
     if (plan.suggested)
@@ -244,12 +234,12 @@ void PrintTable(const cli::Plan &plan, QTextStream &out)
 
     QVector<QStringList> lines{{QStringLiteral("FOLDER"), QStringLiteral("SOURCE FILE"),
                                 QStringLiteral("TARGET"), QStringLiteral("CONFLICT")}};
-    for (const cli::PlanRow &row : plan.rows) {
+    for (const plan::PlanRow &row : plan.rows) {
         lines.append({row.release.folder, row.release.fileName, row.target,
-                      cli::ConflictName(row.conflict)});
-        for (const cli::PlanSidecar &sidecar : row.sidecars)
+                      plan::ConflictName(row.conflict)});
+        for (const plan::PlanSidecar &sidecar : row.sidecars)
             lines.append({QString(), QStringLiteral("  ") + sidecar.file.name, sidecar.target,
-                          cli::ConflictName(sidecar.conflict)});
+                          plan::ConflictName(sidecar.conflict)});
     }
     PrintColumns(lines, out);
     if (plan.rows.isEmpty())
@@ -268,20 +258,20 @@ QJsonValue OrNull(const QString &text)
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-QJsonDocument ToJson(const cli::Plan &plan, bool applied)
+QJsonDocument ToJson(const plan::Plan &plan, bool applied)
 {
     QJsonArray rows;
-    for (const cli::PlanRow &row : plan.rows) {
+    for (const plan::PlanRow &row : plan.rows) {
         QJsonObject object{{QStringLiteral("folder"), row.release.folder},
                            {QStringLiteral("source"), row.release.absolutePath},
                            {QStringLiteral("target"), row.target},
-                           {QStringLiteral("conflict"), OrNull(cli::ConflictName(row.conflict))}};
+                           {QStringLiteral("conflict"), OrNull(plan::ConflictName(row.conflict))}};
         QJsonArray sidecars;
-        for (const cli::PlanSidecar &sidecar : row.sidecars) {
+        for (const plan::PlanSidecar &sidecar : row.sidecars) {
             QJsonObject file{
                 {QStringLiteral("source"), sidecar.file.path},
                 {QStringLiteral("target"), sidecar.target},
-                {QStringLiteral("conflict"), OrNull(cli::ConflictName(sidecar.conflict))}};
+                {QStringLiteral("conflict"), OrNull(plan::ConflictName(sidecar.conflict))}};
             if (applied) {
                 file.insert(QStringLiteral("moved"), sidecar.moved);
                 file.insert(QStringLiteral("error"),
@@ -375,14 +365,14 @@ private:
 
 // Performs the moves, one line on err per failure; returns the number of failures, or -1 when
 // the journal cannot be written.
-int Apply(cli::Plan &plan, const Options &options, QTextStream &err, bool errIsTerminal)
+int Apply(plan::Plan &plan, const Options &options, QTextStream &err, bool errIsTerminal)
 {
     ProgressLine progress(err, errIsTerminal, int(plan.rows.size()));
     QString error;
-    const int failures = cli::ApplyPlan(
+    const int failures = plan::ApplyPlan(
         plan, options.journal, [&](int index) { progress.StartRow(index); },
         [&](qint64 copied, qint64 size) { progress.Copied(copied, size); },
-        [&](const cli::PlanRow &row) {
+        [&](const plan::PlanRow &row) {
             progress.Clear();
             err << "failed: " << row.release.absolutePath << " -> " << row.targetPath << ": "
                 << row.error << '\n';
@@ -396,7 +386,7 @@ int Apply(cli::Plan &plan, const Options &options, QTextStream &err, bool errIsT
 
 int Run(const Options &options, QTextStream &out, QTextStream &err, bool errIsTerminal)
 {
-    cli::Plan plan = PlanFor(options);
+    plan::Plan plan = PlanFor(options);
     // From one folder name alone the suggestion cannot tell what varies: every target would be
     // the bare extension.
     if (plan.suggested && plan.rows.size() < 2) {

@@ -13,7 +13,7 @@
 
 #include <sys/stat.h>
 
-namespace cli {
+namespace plan {
 
 namespace {
 
@@ -106,6 +106,22 @@ QString CommonParent(const QStringList &folders)
         *common = common->mid(0, shared);
     }
     return QLatin1Char('/') + common.value_or(QStringList()).join(QLatin1Char('/'));
+}
+
+Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root)
+{
+    Intake intake;
+    if (folders.size() == 1 && !eachIsRelease) {
+        intake.root = folders.constFirst();
+        intake.releaseFolders = files::Subfolders(folders.constFirst());
+    } else {
+        intake.root = CommonParent(folders);
+        intake.releaseFolders = folders;
+    }
+    if (!root.isEmpty())
+        intake.root = root;
+    intake.root = files::WithTrailingSlash(intake.root);
+    return intake;
 }
 
 Plan MakePlan(const QString &root, QStringList releaseFolders,
@@ -227,4 +243,4 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
     return failures;
 }
 
-} // namespace cli
+} // namespace plan

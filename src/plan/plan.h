@@ -13,9 +13,9 @@
 #include <functional>
 #include <optional>
 
-// What the command line front end does with the folders it is given, built on the very scan,
-// naming and move functions that the window uses.
-namespace cli {
+// What the front ends without a window (the command line, the web server) do with the folders
+// they are given, built on the very scan, naming and move functions that the window uses.
+namespace plan {
 
 // Why a row cannot move, decided before anything moves. A row moves nothing when one of its
 // sidecars has a conflict of its own (Sidecar).
@@ -59,6 +59,17 @@ struct Plan
 // The deepest folder that holds every one of folders (absolute, clean paths) below itself.
 QString CommonParent(const QStringList &folders);
 
+// The root and the release folders of folders (absolute, clean paths), as the window's folder
+// dialog takes a selection: one folder stands for its subfolders and is the root; several, or any
+// when eachIsRelease, are the release folders themselves, under their common parent. A non-empty
+// root replaces the root either way. The root ends in "/".
+struct Intake
+{
+    QString root;
+    QStringList releaseFolders;
+};
+Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root);
+
 // The rows for the release folders under root, with targets from the two patterns (the window's
 // suggestion when no filename pattern is given), their sidecars when asked for, and their
 // conflicts marked.
@@ -76,4 +87,4 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
               const std::function<void(const PlanRow &)> &failed, QString *error);
 
-} // namespace cli
+} // namespace plan
