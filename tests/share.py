@@ -5,12 +5,19 @@
 # through FUSE, but refuses hard links and, as a FUSE 2 file system, renames that refuse to
 # replace. Prints "mounted" once it serves; unmounts when its standard input closes, which also
 # happens when the test that started it dies. Exits with 77 where FUSE or mounting is refused.
-# Usage: share.py FOLDER MOUNTPOINT
+# Usage: share.py [--delay MS] [--threads] FOLDER MOUNTPOINT
+# --delay makes every call wait MS milliseconds, a round trip to a file server; --threads serves
+# several calls at once, as a file server does, rather than one at a time in order. Each line on
+# its standard input makes it print the calls served since the last such line, counted by
+# operation, as one line on its standard output ("getattr=12 opendir=3 ...").
+import argparse
+import collections
 import errno
 import os
 import signal
 import sys
 import threading
+import time
 
 from fusepy import FUSE, FuseOSError, Operations
 
@@ -21,10 +28,22 @@ class Share(Operations):
     readlink, rmdir, unlink = os.readlink, os.rmdir, os.unlink
 
     # Every call gets the path under FOLDER; the plain ones pass straight through, one a line.
-    def __init__(self, root): self.root = root
-    def __call__(self, op, path, *args): return getattr(self, op)(self.root + (path or ''), *args)
+    def __init__(self, root, delay):
+        self.root, self.delay = root, delay
+        self.calls, self.counting = collections.Counter(), threading.Lock()
+
+    def __call__(self, op, path, *args):
+        with self.counting:
+            self.calls[op] += 1
+        time.sleep(self.delay)
+        return getattr(self, op)(self.root + (path or ''), *args)
+
+    def counts(self):
+        with self.counting:
+            calls, self.calls = self.calls, collections.Counter()
+        return ' '.join(f'{op}={n}' for op, n in sorted(calls.items()))
+
     def init(self, path): print('mounted', flush=True)
-    def readdir(self, path, fh): return ['.', '..'] + os.listdir(path)
     def rename(self, path, new): os.rename(path, self.root + new)
     def symlink(self, path, target): os.symlink(target, path)
     def truncate(self, path, length, fh=None): os.truncate(path, length)
@@ -33,6 +52,16 @@ class Share(Operations):
     def read(self, path, size, offset, fh): return os.pread(fh, size, offset)
     def write(self, path, data, offset, fh): return os.pwrite(fh, data, offset)
     def release(self, path, fh): os.close(fh)
+
+    def readdir(self, path, fh):
+        # Another client at the worst moment: a file whose name starts with "becomes-folder" is
+        # a folder by the time the listing's reader asks what it is.
+        names = os.listdir(path)
+        for name in names:
+            if name.startswith('becomes-folder') and os.path.isfile(os.path.join(path, name)):
+                os.remove(os.path.join(path, name))
+                os.mkdir(os.path.join(path, name))
+        return ['.', '..'] + names
 
     def getattr(self, path, fh=None):
         st = os.lstat(path)
@@ -57,15 +86,23 @@ class Share(Operations):
                 os.rename(path + '~', path)
 
 
-def unmount_when_input_closes():
-    sys.stdin.read()
+def answer_input(share):
+    for _ in sys.stdin:
+        print(share.counts(), flush=True)
     signal.pthread_kill(threading.main_thread().ident, signal.SIGTERM)
 
 
-threading.Thread(target=unmount_when_input_closes, daemon=True).start()
+arguments = argparse.ArgumentParser()
+arguments.add_argument('--delay', type=float, default=0, metavar='MS')
+arguments.add_argument('--threads', action='store_true')
+arguments.add_argument('folder')
+arguments.add_argument('mountpoint')
+options = arguments.parse_args()
+share = Share(options.folder, options.delay / 1000)
+threading.Thread(target=answer_input, args=(share,), daemon=True).start()
 try:
-    # Nothing cached, as on a share that others write to; one request at a time, in order.
-    FUSE(Share(sys.argv[1]), sys.argv[2], foreground=True, nothreads=True, use_ino=True,
+    # Nothing cached, as on a share that others write to.
+    FUSE(share, options.mountpoint, foreground=True, nothreads=not options.threads, use_ino=True,
          hard_remove=True, entry_timeout=0, negative_timeout=0, attr_timeout=0)
 except RuntimeError:
     sys.exit(77)

@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
+#pragma once
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace files {
+
+// How many questions a scan keeps in flight at once on top of its own thread, once it found them
+// slow. On a share every question to the file system is a round trip, which one thread waits for
+// one after another; a share that waited 1 ms on every call answered a scan of 2,000 folders in
+// 14 s with 4 at once, 9.6 s with 8, 8.8 s with 12, 8.9 s with 16 and 11.7 s with 30.
+constexpr int ScanHelpers = 12;
+
+// Questions answered sooner than this on average come from a local disk or its cache: there
+// helpers only add hand-overs, and a scan of 100,000 folders took a third longer with them.
+constexpr std::chrono::microseconds SlowQuestion{100};
+
+template<typename Slot, typename Ask, typename Take>
+void InOrder(qsizetype count, int helpers, const Ask &ask, const Take &take)
+{
+    helpers = int(std::max<qsizetype>(0, std::min<qsizetype>(helpers, count - 1)));
+    const qsizetype window = 4 * qsizetype(std::max(helpers, 1));
+    std::vector<Slot> answers(window);
+    std::vector<char> answered(window, false);
+    std::mutex mutex;
+    std::condition_variable claimable, ready;
+    qsizetype next = 0;  // the first index no thread has claimed
+    qsizetype taken = 0; // how many answers were taken
+    bool stop = false;
+
+    const auto help = [&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            claimable.wait(lock, [&] { return stop || next >= count || next < taken + window; });
+            if (stop || next >= count)
+                return;
+            const qsizetype i = next++;
+            lock.unlock();
+            ask(i, answers[i % window]);
+            lock.lock();
+            answered[i % window] = true;
+            ready.notify_one();
+        }
+    };
+    std::vector<std::thread> threads;
+    // Ends the helpers, even when take throws.
+    struct Join
+    {
+        std::vector<std::thread> &threads;
+        std::mutex &mutex;
+        std::condition_variable &claimable;
+        bool &stop;
+        ~Join()
+        {
+            {
+                std::lock_guard lock(mutex);
+                stop = true;
+            }
+            claimable.notify_all();
+            for (std::thread &thread : threads)
+                thread.join();
+        }
+    } join{threads, mutex, claimable, stop};
+
+    std::chrono::nanoseconds alone{0}; // what the asks made before any helper took
+    for (qsizetype i = 0; i < count; ++i) {
+        Slot &slot = answers[i % window];
+        std::unique_lock lock(mutex);
+        if (next == i) { // no helper has it yet: waiting for one would only add a hand-over
+            ++next;
+            lock.unlock();
+            const auto start = std::chrono::steady_clock::now();
+            ask(i, slot);
+            if (threads.size() < size_t(helpers)) {
+                alone += std::chrono::steady_clock::now() - start;
+                // A few asks first, so that one folder not in the cache does not decide.
+                if (i >= 7 && alone >= SlowQuestion * (i + 1))
+                    while (threads.size() < size_t(helpers))
+                        threads.emplace_back(help);
+            }
+            lock.lock();
+        } else {
+            ready.wait(lock, [&] { return bool(answered[i % window]); });
+        }
+        answered[i % window] = false;
+        lock.unlock();
+        take(i, slot);
+        lock.lock();
+        ++taken;
+        claimable.notify_one();
+    }
+}
+
+} // namespace files
