@@ -223,11 +223,13 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
 {
     const QString absoluteRoot = QDir(rootPath).absolutePath();
     Skip why = Skip::NoFile;
-    QString *paths = folderPaths.data(); // shared with nothing, so that helpers may take them
+    // Held here, so that the list goes as soon as the scan ends, not when the caller's does.
+    QStringList folders = std::move(folderPaths);
+    QString *paths = folders.data(); // shared with nothing, so that helpers may take them
     // Several folders are listed at once, as on a share each question waits for an answer;
     // their releases are still handed on one by one, in order, on this thread.
     InOrder<Listing>(
-        folderPaths.size(), ScanHelpers,
+        folders.size(), ScanHelpers,
         [&](qsizetype i, Listing &listing) {
             listing.path = std::exchange(paths[i], QString());
             ListFolder(absoluteRoot, rootPath, listing);
