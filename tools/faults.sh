@@ -62,8 +62,8 @@ fault "parallel scan: a release put in the next folder's row" src/files/inorder.
     'take(i, slot);' 'take(i, answers[(i + 1) % window]);'
 fault "parallel scan: an answer taken twice, another lost" src/files/inorder.h \
     'answered[i % window] = false;' ''
-fault "parallel scan: helpers overwrite answers not yet taken" src/files/inorder.h \
-    'return stop || next >= count || next < taken + window;' 'return true;'
+fault "parallel scan: an answer taken before a helper gave it" src/files/inorder.h \
+    'ready.wait(lock, [&] { return bool(answered[i % window]); });' ''
 fault "parallel scan: a folder whose type only a stat tells left out" src/files/scan.cpp \
     'toAsk.emplace_back(entry->d_name);' ';'
 
