@@ -395,12 +395,19 @@ void BenchShare(const QString &work, bool quick, std::vector<Result> &results)
         return;
     }
     server.readAll(); // "mounted"
-    // The calls the share served since the last question, per run of runs, by operation.
+    // The calls the share served since the last question, per run of runs, by operation. Each
+    // question is numbered, so that no answer to an earlier one is taken for its own.
+    int question = 0;
     const auto calls = [&](int runs) {
-        server.write("\n");
-        while (!server.canReadLine())
-            server.waitForReadyRead(-1);
-        QStringList ops = QString::fromUtf8(server.readLine()).split(QLatin1Char(' '));
+        const QByteArray number = QByteArray::number(++question);
+        server.write(number + '\n');
+        QStringList ops;
+        while (ops.value(0) != QLatin1String(number)) {
+            while (!server.canReadLine())
+                server.waitForReadyRead(-1);
+            ops = QString::fromUtf8(server.readLine().trimmed()).split(QLatin1Char(' '));
+        }
+        ops.removeFirst();
         int total = 0;
         for (QString &op : ops) {
             const int count = op.section(QLatin1Char('='), 1).toInt() / runs;

@@ -7,19 +7,20 @@
 # happens when the test that started it dies. Exits with 77 where FUSE or mounting is refused.
 # Usage: share.py [--delay MS] [--threads] FOLDER MOUNTPOINT
 # --delay makes every call wait MS milliseconds, a round trip to a file server; --threads serves
-# several calls at once, as a file server does, rather than one at a time in order. Each line on
-# its standard input makes it print the calls served since the last such line, counted by
-# operation, as one line on its standard output ("getattr=12 opendir=3 ...").
-import argparse
-import collections
+# several calls at once, as a file server does, rather than one at a time in order. Each word on
+# its standard input makes it print that word and the calls served since the last word, counted
+# by operation, as one line on its standard output ("3 getattr=12 opendir=3 ...").
 import errno
 import os
 import signal
 import sys
 import threading
 import time
+from collections import Counter
 
 from fusepy import FUSE, FuseOSError, Operations
+
+counting = threading.Lock()  # calls come from several threads with --threads
 
 
 class Share(Operations):
@@ -27,21 +28,14 @@ class Share(Operations):
     chmod, chown, mkdir, mknod, open = os.chmod, os.chown, os.mkdir, os.mknod, os.open
     readlink, rmdir, unlink = os.readlink, os.rmdir, os.unlink
 
-    # Every call gets the path under FOLDER; the plain ones pass straight through, one a line.
-    def __init__(self, root, delay):
-        self.root, self.delay = root, delay
-        self.calls, self.counting = collections.Counter(), threading.Lock()
+    def __init__(self, root, delay): self.root, self.delay, self.calls = root, delay, Counter()
 
+    # Every call is counted, waits, and gets the path under FOLDER; the plain ones pass straight
+    # through, one a line.
     def __call__(self, op, path, *args):
-        with self.counting:
-            self.calls[op] += 1
+        with counting: self.calls[op] += 1
         time.sleep(self.delay)
         return getattr(self, op)(self.root + (path or ''), *args)
-
-    def counts(self):
-        with self.counting:
-            calls, self.calls = self.calls, collections.Counter()
-        return ' '.join(f'{op}={n}' for op, n in sorted(calls.items()))
 
     def init(self, path): print('mounted', flush=True)
     def rename(self, path, new): os.rename(path, self.root + new)
@@ -57,10 +51,8 @@ class Share(Operations):
         # Another client at the worst moment: a file whose name starts with "becomes-folder" is
         # a folder by the time the listing's reader asks what it is.
         names = os.listdir(path)
-        for name in names:
-            if name.startswith('becomes-folder') and os.path.isfile(os.path.join(path, name)):
-                os.remove(os.path.join(path, name))
-                os.mkdir(os.path.join(path, name))
+        for turned in (os.path.join(path, n) for n in names if n.startswith('becomes-folder')):
+            if os.path.isfile(turned): os.remove(turned); os.mkdir(turned)
         return ['.', '..'] + names
 
     def getattr(self, path, fh=None):
@@ -87,22 +79,19 @@ class Share(Operations):
 
 
 def answer_input(share):
-    for _ in sys.stdin:
-        print(share.counts(), flush=True)
+    for line in sys.stdin:
+        with counting: calls, share.calls = share.calls, Counter()
+        print(line.strip(), *(f'{op}={n}' for op, n in sorted(calls.items())), flush=True)
     signal.pthread_kill(threading.main_thread().ident, signal.SIGTERM)
 
 
-arguments = argparse.ArgumentParser()
-arguments.add_argument('--delay', type=float, default=0, metavar='MS')
-arguments.add_argument('--threads', action='store_true')
-arguments.add_argument('folder')
-arguments.add_argument('mountpoint')
-options = arguments.parse_args()
-share = Share(options.folder, options.delay / 1000)
+folder, mountpoint, options = sys.argv[-2], sys.argv[-1], sys.argv[1:-2]
+delay = float(options[options.index('--delay') + 1]) if '--delay' in options else 0
+share = Share(folder, delay / 1000)
 threading.Thread(target=answer_input, args=(share,), daemon=True).start()
 try:
     # Nothing cached, as on a share that others write to.
-    FUSE(share, options.mountpoint, foreground=True, nothreads=not options.threads, use_ino=True,
+    FUSE(share, mountpoint, foreground=True, nothreads='--threads' not in options, use_ino=True,
          hard_remove=True, entry_timeout=0, negative_timeout=0, attr_timeout=0)
 except RuntimeError:
     sys.exit(77)

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <bitset>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -20,8 +21,10 @@ namespace files {
 // 14 s with 4 at once, 9.6 s with 8, 8.8 s with 12, 8.9 s with 16 and 11.7 s with 30.
 constexpr int ScanHelpers = 12;
 
-// Questions answered sooner than this on average come from a local disk or its cache: there
-// helpers only add hand-overs, and a scan of 100,000 folders took a third longer with them.
+// Questions answered sooner than this come from a local disk or its cache: there helpers only
+// add hand-overs, and a scan of 100,000 folders took a third longer with them. Helpers start
+// once most of the last 16 questions took longer: a single slow one is mostly a thread that lost
+// its processor for a while, which on a busy machine happens every few milliseconds.
 constexpr std::chrono::microseconds SlowQuestion{100};
 
 template<typename Slot, typename Ask, typename Take>
@@ -71,7 +74,7 @@ void InOrder(qsizetype count, int helpers, const Ask &ask, const Take &take)
         }
     } join{threads, mutex, claimable, stop};
 
-    std::chrono::nanoseconds alone{0}; // what the asks made before any helper took
+    std::bitset<16> slow; // of the last asks made alone, the slow ones
     for (qsizetype i = 0; i < count; ++i) {
         Slot &slot = answers[i % window];
         std::unique_lock lock(mutex);
@@ -81,9 +84,9 @@ void InOrder(qsizetype count, int helpers, const Ask &ask, const Take &take)
             const auto start = std::chrono::steady_clock::now();
             ask(i, slot);
             if (threads.size() < size_t(helpers)) {
-                alone += std::chrono::steady_clock::now() - start;
-                // A few asks first, so that one folder not in the cache does not decide.
-                if (i >= 7 && alone >= SlowQuestion * (i + 1))
+                slow <<= 1;
+                slow[0] = std::chrono::steady_clock::now() - start >= SlowQuestion;
+                if (slow.count() > slow.size() / 2)
                     while (threads.size() < size_t(helpers))
                         threads.emplace_back(help);
             }
