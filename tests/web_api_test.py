@@ -76,8 +76,8 @@ class Server:
         text = response.read().decode()
         conn.close()
         try:
-            parsed = json.loads(text) if text and "json" in response.getheader(
-                "Content-Type", "") and "ndjson" not in response.getheader("Content-Type") else text
+            kind = response.getheader("Content-Type", "")
+            parsed = json.loads(text) if text and kind.startswith("application/json") else text
         except ValueError:
             parsed = text
         return response.status, response, parsed
@@ -227,7 +227,8 @@ def session_flow(top):
     typing = [("Show - 1x%1", 0, ["Show - 1x1.mkv", "Show - 1x2.mkv", "Show - 1x3.mkv",
                                   "Show - 1x4.mkv"], [None] * 4),
               ("Show - 1x0%1", 2, ["Show - 1x03.mkv", "Show - 1x04.mkv"], ["exists", None]),
-              ("Same", 1, ["Same.mkv"] * 3, ["duplicate"] * 3)]
+              ("Same", 1, ["Same.mkv"] * 3, ["duplicate"] * 3),
+              ("../%1", 3, ["../4.mkv"], ["outside the root"])]
     for output, offset, targets, conflicts in typing:
         status, _, answer = server.request("GET", rows_url + query(
             filename="Show.S01E0%1.720p", output=output, offset=offset, limit=10))
