@@ -146,6 +146,8 @@ fault "the web server scans a file linked from outside" src/web/api.cpp \
     'if (!Beneath(root->fd, root->Relative(release.absolutePath)))' 'if (false)'
 fault "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
     'return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;' 'return false;'
+fault "the web server moves to a target through a link out of the root" src/web/api.cpp \
+    'if (fd < 0 && Escaped(errno))' 'if (false)'
 fault "the web server keeps moved rows in the scan" src/web/api.cpp \
     '[&moved](const ScanData::Release &r) { return moved.contains(r.id); });' \
     '[&moved](const ScanData::Release &r) { return false; });'

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QSysInfo>
 
 #include <chrono>
 #include <csignal>
@@ -217,6 +218,10 @@ public:
         allowedHosts.insert(options.host.contains(QLatin1Char(':'))
                                 ? QLatin1Char('[') + options.host + QLatin1Char(']')
                                 : options.host.toLower());
+        // On every address, the server is reached by the machine's own name too.
+        if (options.host == QLatin1String("0.0.0.0") || options.host == QLatin1String("::"))
+            allowedHosts += {QSysInfo::machineHostName().toLower(),
+                             QSysInfo::machineHostName().toLower() + QStringLiteral(".local")};
         if (IsLoopback(options.host))
             allowedHosts +=
                 {QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("[::1]")};
