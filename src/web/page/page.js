@@ -27,7 +27,9 @@ const state = {
     pending: null, // {generation, offset, limit, controller}
     pool: [], // the row elements, position p drawn by pool[p % pool.length]
     rowHeight: 0,
-    editing: null, // {id, element}
+    editing: null, // {id, element, editor}
+    // The one control of the table that Tab reaches; the arrow keys move it.
+    current: {position: 0, part: 'tick'},
     needsLogin: false,
 };
 
@@ -170,6 +172,9 @@ function fill(element, position) {
     element.style.transform = `translateY(${position * state.rowHeight}px)`;
     element.setAttribute('aria-rowindex', position + 2);
     element.rowId = row ? row.row : undefined;
+    const current = state.current.position === position && row;
+    tick.tabIndex = current && state.current.part === 'tick' ? 0 : -1;
+    target.tabIndex = current && state.current.part === 'target' ? 0 : -1;
     tick.disabled = !row;
     if (!row) {
         folder.textContent = file.textContent = name.textContent = note.textContent = '';
@@ -183,7 +188,8 @@ function fill(element, position) {
     name.textContent = typed !== undefined ? typed : row.target;
     target.classList.toggle('typed', typed !== undefined);
     // A name typed by hand is checked only when it moves; the server's conflict was for its own.
-    const why = state.failed.get(row.row) || (typed === undefined && row.conflict) || '';
+    const failed = state.failed.get(row.row);
+    const why = failed ? `not moved: ${failed}` : (typed === undefined && row.conflict) || '';
     note.textContent = why;
     element.classList.toggle('problem', why !== '');
     const sidecars = row.sidecars || [];
@@ -199,6 +205,8 @@ function render() {
     while (state.pool.length < wanted) state.pool.push(makeRow(state.pool.length));
     // Leftovers from a taller view go; the pool's size decides which element draws a row.
     while (state.pool.length > wanted) state.pool.pop().remove();
+    const current = state.current;
+    current.position = Math.max(first, Math.min(last - 1, current.position));
     let missing = false;
     for (let position = first; position < first + wanted; ++position) {
         fill(state.pool[position % wanted], position);
@@ -325,28 +333,42 @@ spacer.addEventListener('dblclick', (event) => {
     if (element && event.target.closest('.target')) startEditing(element);
 });
 
-// Enter edits a target; the arrows and page keys walk the rows, scrolling as they go.
+spacer.addEventListener('focusin', (event) => {
+    const element = rowOf(event.target);
+    if (!element || event.target.classList.contains('editor')) return;
+    const part = event.target === element.parts.target ? 'target' : 'tick';
+    state.current = {position: element.position, part};
+    for (const other of state.pool) fill(other, other.position);
+});
+
+// Enter edits a target; the arrow and page keys walk the table, scrolling as they go.
 spacer.addEventListener('keydown', (event) => {
     const element = rowOf(event.target);
     if (!element || event.target.classList.contains('editor')) return;
-    const onTarget = event.target === element.parts.target;
-    if (event.key === 'Enter' && onTarget) {
+    let {position, part} = state.current;
+    if (event.key === 'Enter' && part === 'target') {
         event.preventDefault();
         startEditing(element);
         return;
     }
     const page = Math.max(1, Math.floor(scroller.clientHeight / state.rowHeight) - 1);
     const step = {ArrowDown: 1, ArrowUp: -1, PageDown: page, PageUp: -page}[event.key];
-    if (!step) return;
+    if (event.key === 'ArrowLeft' || event.key === 'ArrowRight') {
+        part = event.key === 'ArrowRight' ? 'target' : 'tick';
+    } else if (step) {
+        position = Math.max(0, Math.min(state.total - 1, position + step));
+    } else {
+        return;
+    }
     event.preventDefault();
-    const position = Math.max(0, Math.min(state.total - 1, element.position + step));
     const top = position * state.rowHeight;
     if (top < scroller.scrollTop) scroller.scrollTop = top;
     else if (top + state.rowHeight > scroller.scrollTop + scroller.clientHeight)
         scroller.scrollTop = top + state.rowHeight - scroller.clientHeight;
+    state.current = {position, part};
     render();
     const next = state.pool.find((e) => e.position === position);
-    if (next) (onTarget ? next.parts.target : next.parts.tick).focus();
+    if (next) next.parts[part].focus();
 });
 
 // --- Open Folder(s) ----------------------------------------------------------------------------
