@@ -9,6 +9,7 @@ import tempfile
 import threading
 
 from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -58,7 +59,7 @@ def browser(width=1000, height=700):
                      '--disable-gpu', f'--window-size={width},{height}'):
         options.add_argument(argument)
     options.binary_location = '/usr/bin/chromium'
-    service = webdriver.ChromeService(executable_path='/usr/bin/chromedriver')
+    service = Service(executable_path='/usr/bin/chromedriver')
     return webdriver.Chrome(options=options, service=service)
 
 
