@@ -166,6 +166,10 @@ function visibleRange() {
 function fill(element, position) {
     const row = state.rows.get(position);
     const {tick, folder, file, target, name, note} = element.parts;
+    const editing = state.editing;
+    // A row scrolled away takes its editor's text with it, as leaving the editor does.
+    if (editing && editing.element === element && (!row || row.row !== editing.id))
+        stopEditing(true, false);
     element.position = position;
     element.hidden = position >= state.total;
     element.classList.toggle('odd', position % 2 === 1);
@@ -318,14 +322,14 @@ function startEditing(element) {
     editor.addEventListener('blur', () => stopEditing(true));
 }
 
-function stopEditing(keep) {
+function stopEditing(keep, redraw = true) {
     const editing = state.editing;
     if (!editing) return;
     state.editing = null;
     if (keep) state.typed.set(editing.id, editing.editor.value);
     editing.editor.remove();
     editing.element.parts.name.hidden = false;
-    fill(editing.element, editing.element.position);
+    if (redraw) fill(editing.element, editing.element.position);
 }
 
 spacer.addEventListener('dblclick', (event) => {
