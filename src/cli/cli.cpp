@@ -429,12 +429,6 @@ std::optional<journal::Journal> JournalToUndo(const QString &path, QString &erro
     return std::nullopt;
 }
 
-// The path as shown in a table: relative to root when it lies below it.
-QString Shown(const QString &path, const QString &root)
-{
-    return path.startsWith(root) ? path.mid(root.size()) : path;
-}
-
 void PrintUndoTable(const journal::Journal &journal, const QVector<journal::UndoRow> &rows,
                     QTextStream &out)
 {
@@ -443,7 +437,8 @@ void PrintUndoTable(const journal::Journal &journal, const QVector<journal::Undo
     QVector<QStringList> lines{
         {QStringLiteral("NOW AT"), QStringLiteral("BACK TO"), QStringLiteral("REFUSED")}};
     for (const journal::UndoRow &row : rows)
-        lines.append({Shown(row.target, root), Shown(row.source, root), row.reason});
+        lines.append({journal::RelativeTo(row.target, root), journal::RelativeTo(row.source, root),
+                      row.reason});
     PrintColumns(lines, out);
     if (rows.isEmpty())
         out << "(nothing to put back)\n";
@@ -530,12 +525,10 @@ int History(QTextStream &out, QTextStream &err)
             ++unreadable;
             continue;
         }
-        const QString undone = journal->undone      ? QStringLiteral("yes")
-                               : journal->undoTried ? QStringLiteral("partly")
-                                                    : QStringLiteral("no");
         lines.append(
             {journal->header.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-             QString::number(journal->MovedRows()), undone, journal->header.root, path});
+             QString::number(journal->MovedRows()), journal->UndoneText(), journal->header.root,
+             path});
     }
     PrintColumns(lines, out);
     return unreadable > 0 ? 1 : 0;

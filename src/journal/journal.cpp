@@ -18,6 +18,7 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -227,6 +228,13 @@ int Journal::MovedRows() const
     return int(rows.size());
 }
 
+QString Journal::UndoneText() const
+{
+    return undone      ? QStringLiteral("yes")
+           : undoTried ? QStringLiteral("partly")
+                       : QStringLiteral("no");
+}
+
 std::optional<Journal> Read(const QString &path, QString *error)
 {
     QFile file(path);
@@ -322,6 +330,9 @@ std::unique_ptr<Writer> Writer::Create(const QString &path, Header header,
         *error = QStringLiteral("cannot create the journal %1: %2").arg(chosen, Errno(errno));
         return nullptr;
     }
+    // Nobody else can know the new file yet, so the lock is free; an undo started while the
+    // run goes on finds it taken.
+    ::flock(fd, LOCK_EX);
 
     QByteArray ahead;
     ahead.reserve(256 * (entries.size() + 1));
@@ -357,11 +368,39 @@ std::unique_ptr<Writer> Writer::Create(const QString &path, Header header,
     return std::unique_ptr<Writer>(new Writer(fd, QFileInfo(chosen).absoluteFilePath()));
 }
 
-std::unique_ptr<Writer> Writer::Append(const Journal &journal, QString *error)
+std::unique_ptr<Writer> Writer::Append(const Journal &journal, QString *error, bool *inUse)
 {
-    const int fd =
-        ::open(QFile::encodeName(journal.path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0 || ::ftruncate(fd, journal.wholeSize) != 0) {
+    const QByteArray path = QFile::encodeName(journal.path);
+    const int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CLOEXEC);
+    if (inUse)
+        *inUse = false;
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (err != EWOULDBLOCK) {
+            *error = QStringLiteral("cannot lock the journal %1: %2").arg(journal.path, Errno(err));
+            return nullptr;
+        }
+        if (inUse)
+            *inUse = true;
+        *error = QStringLiteral("the journal %1 is in use by another run or undo; try again "
+                                "when it has finished")
+                     .arg(journal.path);
+        return nullptr;
+    }
+    // A whole line written after journal was read means another writer was at work then: what
+    // was read no longer says what the journal holds, and cutting it off would lose that line.
+    char rest[4096];
+    const ssize_t n = fd < 0 ? -1 : ::pread(fd, rest, sizeof rest, journal.wholeSize);
+    if (n > 0 && std::memchr(rest, '\n', size_t(n))) {
+        ::close(fd);
+        if (inUse)
+            *inUse = true;
+        *error =
+            QStringLiteral("the journal %1 changed while it was read; try again").arg(journal.path);
+        return nullptr;
+    }
+    if (fd < 0 || n < 0 || ::ftruncate(fd, journal.wholeSize) != 0) {
         *error =
             QStringLiteral("cannot write to the journal %1: %2").arg(journal.path, Errno(errno));
         if (fd >= 0)

@@ -62,6 +62,8 @@ struct Journal
 
     // The rows with a file that the run says it moved.
     int MovedRows() const;
+    // "yes" (an undo put back everything), "partly" (an undo tried) or "no".
+    QString UndoneText() const;
 };
 
 // Reads the journal at path. A torn last line, which is what a crash leaves, is ignored.
@@ -74,8 +76,9 @@ QString DefaultFolder();
 // The journals in folder, newest first.
 QStringList List(const QString &folder);
 
-// Appends lines to a journal, each in one write. A line that cannot be written stops all later
-// ones, so that a full disk leaves at worst a torn last line.
+// Appends lines to a journal, each in one write. A writer holds an exclusive lock (flock) on its
+// journal, so that a run and an undo, or two undos, never write one journal at once. A line that
+// cannot be written stops all later ones, so that a full disk leaves at worst a torn last line.
 class Writer
 {
 public:
@@ -84,8 +87,11 @@ public:
     // flushes them to disk, the file and its folder, before it returns. Null on failure.
     static std::unique_ptr<Writer> Create(const QString &path, Header header,
                                           const QVector<Entry> &entries, QString *error);
-    // Opens journal to append to it, cutting off its torn last line first. Null on failure.
-    static std::unique_ptr<Writer> Append(const Journal &journal, QString *error);
+    // Opens journal to append to it, cutting off its torn last line first. Null on failure;
+    // inUse (when given) then says whether another writer holds the journal, or wrote to it
+    // since it was read.
+    static std::unique_ptr<Writer> Append(const Journal &journal, QString *error,
+                                          bool *inUse = nullptr);
     ~Writer();
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;

@@ -103,13 +103,19 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
     return rows;
 }
 
+QString RelativeTo(const QString &path, const QString &root)
+{
+    return path.startsWith(root) ? path.mid(root.size()) : path;
+}
+
 int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
               QString *error)
 {
-    const std::unique_ptr<Writer> writer = Writer::Append(journal, error);
+    bool inUse = false;
+    const std::unique_ptr<Writer> writer = Writer::Append(journal, error, &inUse);
     if (!writer)
-        return -1;
+        return inUse ? kInUse : -1;
     int failures = 0;
     for (int i = 0; i < rows.size(); ++i) {
         UndoRow &row = rows[i];

@@ -30,6 +30,9 @@ struct UndoRow
     QString error;
 };
 
+// path as an undo shows it: relative to root when it lies below it, else as it is.
+QString RelativeTo(const QString &path, const QString &root);
+
 // What undoing journal would do, last move first. Files already at their source with nothing
 // left to tidy do not appear.
 QVector<UndoRow> PlanUndo(const Journal &journal);
@@ -37,7 +40,9 @@ QVector<UndoRow> PlanUndo(const Journal &journal);
 // Does what rows say, in order, every move with files::MoveFile and a removed release folder
 // made again, and records each outcome in the journal; marks the journal undone when no row was
 // refused or failed. beforeRow(index) is called before each row. Returns the number of rows
-// refused or failed, or -1 when the journal cannot be written to (error says why; nothing done).
+// refused or failed, kInUse when another run or undo holds the journal, or -1 when it cannot
+// be written to (error says why either way; nothing done).
+constexpr int kInUse = -2;
 int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
               QString *error);

@@ -57,36 +57,64 @@ bool Occupied(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-// Exists or Duplicate, or None after which the target counts as taken. Compared cleaned, so
-// that "a/../x.mkv" and "x.mkv" count as the one target they are.
-Conflict Claim(const QString &targetPath, QSet<QString> &taken)
+} // namespace
+
+Conflict TargetConflict(const QString &targetPath,
+                        const std::function<bool(const QString &)> &claimedBefore)
 {
-    const QString clean = QDir::cleanPath(targetPath);
+    // Compared cleaned, so that "a/../x.mkv" and "x.mkv" count as the one target they are.
     if (Occupied(targetPath))
         return Conflict::Exists;
-    if (taken.contains(clean))
-        return Conflict::Duplicate;
-    taken.insert(clean);
-    return Conflict::None;
+    return claimedBefore(QDir::cleanPath(targetPath)) ? Conflict::Duplicate : Conflict::None;
+}
+
+void MarkConflicts(PlanRow &row, const std::function<bool(const QString &)> &claim)
+{
+    // A name that is nothing but the extension would make a hidden file, or name the root.
+    const QString name = row.target.mid(row.target.lastIndexOf(QLatin1Char('/')) + 1);
+    row.conflict = name == FileExtension(row.release.fileName)
+                       ? Conflict::Empty
+                       : TargetConflict(row.targetPath, claim);
+    for (PlanSidecar &sidecar : row.sidecars) {
+        sidecar.conflict = TargetConflict(sidecar.targetPath, claim);
+        if (sidecar.conflict != Conflict::None && row.conflict == Conflict::None)
+            row.conflict = Conflict::Sidecar;
+    }
 }
 
 void MarkConflicts(QVector<PlanRow> &rows)
 {
+    // A target counts as taken once a file that is free to go there claims it.
     QSet<QString> taken;
-    for (PlanRow &row : rows) {
-        // A name that is nothing but the extension would make a hidden file, or name the root.
-        const QString name = row.target.mid(row.target.lastIndexOf(QLatin1Char('/')) + 1);
-        row.conflict = name == FileExtension(row.release.fileName) ? Conflict::Empty
-                                                                   : Claim(row.targetPath, taken);
-        for (PlanSidecar &sidecar : row.sidecars) {
-            sidecar.conflict = Claim(sidecar.targetPath, taken);
-            if (sidecar.conflict != Conflict::None && row.conflict == Conflict::None)
-                row.conflict = Conflict::Sidecar;
-        }
-    }
+    const auto claim = [&taken](const QString &clean) {
+        if (taken.contains(clean))
+            return true;
+        taken.insert(clean);
+        return false;
+    };
+    for (PlanRow &row : rows)
+        MarkConflicts(row, claim);
 }
 
-} // namespace
+PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
+                bool sidecars)
+{
+    PlanRow row;
+    row.release = release;
+    row.target = target;
+    row.targetPath = rootDir.absoluteFilePath(row.target);
+    if (sidecars) {
+        // The target text ends in the chosen file's extension, as its name does.
+        const qsizetype extension = FileExtension(release.fileName).size();
+        const QString targetStem = row.target.chopped(extension);
+        for (const files::Sidecar &file :
+             files::Sidecars(release.absolutePath, release.fileName.chopped(extension))) {
+            const QString sidecarTarget = targetStem + file.suffix;
+            row.sidecars.append({file, sidecarTarget, rootDir.absoluteFilePath(sidecarTarget)});
+        }
+    }
+    return row;
+}
 
 QString CommonParent(const QStringList &folders)
 {
@@ -124,6 +152,15 @@ Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString
     return intake;
 }
 
+QString SuggestedPattern(const QStringList &folders, const QString &root)
+{
+    if (folders.isEmpty())
+        return QString();
+    return naming::SuggestedFilenamePattern(naming::CommonPrefix(folders),
+                                            naming::CommonTagSuffix(folders, naming::ReleaseTags()),
+                                            root);
+}
+
 Plan MakePlan(const QString &root, QStringList releaseFolders,
               const std::optional<QString> &filenamePattern, const QString &outputPattern,
               bool sidecars)
@@ -143,32 +180,16 @@ Plan MakePlan(const QString &root, QStringList releaseFolders,
         QStringList texts;
         for (const files::ReleaseFile &release : releases)
             texts.append(release.folder);
-        plan.filenamePattern = naming::SuggestedFilenamePattern(
-            naming::CommonPrefix(texts), naming::CommonTagSuffix(texts, naming::ReleaseTags()),
-            root);
+        plan.filenamePattern = SuggestedPattern(texts, root);
         plan.suggested = true;
     }
 
     const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
     const QDir rootDir(root);
     plan.rows.reserve(releases.size());
-    for (const files::ReleaseFile &release : releases) {
-        PlanRow row;
-        row.release = release;
-        row.target = patterns.TargetName(release.folder, release.fileName);
-        row.targetPath = rootDir.absoluteFilePath(row.target);
-        if (sidecars) {
-            // The target text ends in the chosen file's extension, as its name does.
-            const qsizetype extension = FileExtension(release.fileName).size();
-            const QString targetStem = row.target.chopped(extension);
-            for (const files::Sidecar &file :
-                 files::Sidecars(release.absolutePath, release.fileName.chopped(extension))) {
-                const QString target = targetStem + file.suffix;
-                row.sidecars.append({file, target, rootDir.absoluteFilePath(target)});
-            }
-        }
-        plan.rows.append(row);
-    }
+    for (const files::ReleaseFile &release : releases)
+        plan.rows.append(MakeRow(rootDir, release,
+                                 patterns.TargetName(release.folder, release.fileName), sidecars));
     MarkConflicts(plan.rows);
     return plan;
 }

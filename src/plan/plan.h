@@ -6,6 +6,7 @@
 #include "safemove.h"
 #include "scan.h"
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -70,12 +71,34 @@ struct Intake
 };
 Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root);
 
+// The window's suggestion of a filename pattern from the folder texts of the releases found
+// under root (files::ReleaseFile::folder); empty without any.
+QString SuggestedPattern(const QStringList &folders, const QString &root);
+
 // The rows for the release folders under root, with targets from the two patterns (the window's
 // suggestion when no filename pattern is given), their sidecars when asked for, and their
 // conflicts marked.
 Plan MakePlan(const QString &root, QStringList releaseFolders,
               const std::optional<QString> &filenamePattern, const QString &outputPattern,
               bool sidecars);
+
+// The row of release under rootDir with target (relative to the root) as its target text, and
+// with its sidecars' targets when sidecars is set; conflicts are not marked.
+PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
+                bool sidecars);
+
+// Why a file cannot go to targetPath: Exists when something is there, else Duplicate when
+// claimedBefore(the cleaned targetPath) says an earlier file has that target, else None.
+Conflict TargetConflict(const QString &targetPath,
+                        const std::function<bool(const QString &)> &claimedBefore);
+
+// Marks the conflicts of row and its sidecars, claim(cleaned target path) telling whether an
+// earlier file already has that target (and, for a row that keeps the rows, taking it). The
+// row's own target is claimed only when it is not Empty; its sidecars' always.
+void MarkConflicts(PlanRow &row, const std::function<bool(const QString &)> &claim);
+
+// Marks the conflicts of rows, in order.
+void MarkConflicts(QVector<PlanRow> &rows);
 
 // Moves every row in order with files::MoveFile, each with its sidecars, all or none of them; a
 // row with a conflict or without its files is not attempted. Unless journalPath is null, what is

@@ -1,0 +1,580 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
+#include "api.h"
+
+#include "confine.h"
+#include "naming.h"
+#include "plan.h"
+#include "undo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+
+#include <climits>
+#include <optional>
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <unistd.h>
+
+namespace web {
+
+namespace {
+
+constexpr int kKeptScans = 4;
+constexpr int kMaxLimit = 1000;
+
+QByteArray Json(const QJsonValue &value)
+{
+    return value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                           : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+}
+
+Reply Ok(const QJsonValue &value)
+{
+    return {200, Json(value)};
+}
+
+QJsonValue OrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+std::optional<int> Integer(const QJsonValue &value)
+{
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number < 0 || number > INT_MAX || number != int(number))
+        return std::nullopt;
+    return int(number);
+}
+
+std::optional<int> Integer(const QString &text)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    return ok && number >= 0 ? std::optional<int>(number) : std::nullopt;
+}
+
+// 403 for a path that tries to leave its root, 400 for one that is malformed.
+Reply PathError(const QString &problem)
+{
+    return Error(problem.startsWith(QLatin1String("NUL")) ? 400 : 403, problem);
+}
+
+// "" and "a/b" joined as paths relative to a root are.
+QString Join(const QString &folder, const QString &name)
+{
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+QString RandomId()
+{
+    unsigned char bytes[16];
+    randombytes_buf(bytes, sizeof bytes);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<char *>(bytes), sizeof bytes).toHex());
+}
+
+} // namespace
+
+Reply Error(int status, const QString &text)
+{
+    return {status, Json(QJsonObject{{QStringLiteral("error"), text}})};
+}
+
+struct Api::Root
+{
+    QString path;    // absolute and clean
+    QString slashed; // path with one "/" at its end
+    int fd = -1;
+
+    // path relative to the root, for a path of ours that lies below it.
+    QString Relative(const QString &absolute) const { return absolute.mid(slashed.size()); }
+    // Whether path (absolute, clean, not from a client) is the root or lies below it.
+    bool Holds(const QString &absolute) const
+    {
+        return absolute == path || absolute.startsWith(slashed);
+    }
+};
+
+struct Api::ScanData
+{
+    struct Release
+    {
+        int id = 0;
+        QString folder;
+        QString fileName;
+    };
+
+    std::mutex mutex; // guards everything below
+    std::shared_ptr<Root> root;
+    QString base; // the root of the moves, absolute, with a "/" at its end
+    QVector<Release> rows;
+
+    // Where every target of the rows up to rowSeq.size() was first claimed, for one pattern
+    // pair: a row's duplicate needs every earlier row's target, and a screen of rows should
+    // cost what that screen costs. Built as far as the rows asked for reach, reused while the
+    // patterns stay, dropped when they change or rows leave.
+    QString indexKey;
+    QHash<QString, int> firstClaim;
+    QVector<int> rowSeq; // the claim number of each row's first file
+    int seq = 0;
+
+    files::ReleaseFile ReleaseOf(const Release &r) const
+    {
+        return {r.folder, files::ChosenFilePath(base, r.folder, r.fileName), r.fileName};
+    }
+    void ResetIndex(const QString &key)
+    {
+        indexKey = key;
+        firstClaim.clear();
+        rowSeq.clear();
+        seq = 0;
+    }
+};
+
+namespace {
+
+// A target text that names a place outside the root.
+bool OutsideRoot(const QString &target)
+{
+    return !PathProblem(target).isEmpty();
+}
+
+// Why a row may not run, with its files resolved beneath root: empty when it may. Checked
+// right before the run, since what the disk holds may have changed since the scan.
+QString Unconfined(int rootFd, const QString &rootSlashed, const plan::PlanRow &row)
+{
+    if (OutsideRoot(row.target))
+        return QStringLiteral("outside the root");
+    const QString target = row.targetPath.mid(rootSlashed.size());
+    const int fd =
+        OpenBeneath(rootFd, target.left(qMax(0, target.lastIndexOf(u'/'))), O_PATH | O_DIRECTORY);
+    if (fd < 0 && Escaped(errno))
+        return QStringLiteral("outside the root");
+    if (fd >= 0)
+        ::close(fd);
+    QStringList sources{row.release.absolutePath};
+    for (const plan::PlanSidecar &sidecar : row.sidecars)
+        sources.append(sidecar.file.path);
+    for (const QString &source : std::as_const(sources)) {
+        if (!Beneath(rootFd, source.mid(rootSlashed.size())) && Escaped(errno))
+            return QStringLiteral("source outside the root");
+    }
+    return QString();
+}
+
+} // namespace
+
+Api::Api(const QStringList &rootPaths)
+{
+    for (const QString &path : rootPaths) {
+        auto root = std::make_shared<Root>();
+        root->path = QDir::cleanPath(path);
+        root->slashed = files::WithTrailingSlash(root->path);
+        root->fd =
+            ::open(QFile::encodeName(root->path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        roots.append(root);
+    }
+}
+
+Api::~Api()
+{
+    for (const std::shared_ptr<Root> &root : std::as_const(roots)) {
+        if (root->fd >= 0)
+            ::close(root->fd);
+    }
+}
+
+Reply Api::Roots() const
+{
+    QJsonArray list;
+    for (int id = 0; id < roots.size(); ++id)
+        list.append(
+            QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("path"), roots.at(id)->path}});
+    return Ok(list);
+}
+
+Reply Api::Folders(const QString &rootId, const QString &path) const
+{
+    const std::optional<int> id = Integer(rootId);
+    if (!id || *id >= roots.size())
+        return Error(404, QStringLiteral("no such root"));
+    const Root &root = *roots.at(*id);
+    const QString problem = PathProblem(path);
+    if (!problem.isEmpty())
+        return PathError(problem);
+    const int fd = OpenBeneath(root.fd, path, O_PATH | O_DIRECTORY);
+    if (fd < 0)
+        return Escaped(errno) ? Error(403, QStringLiteral("the path leaves its root"))
+                              : Error(404, QStringLiteral("no such folder: ") + path);
+    ::close(fd);
+    const QString folder = QDir::cleanPath(root.slashed + path);
+    QJsonArray names;
+    for (const QString &subfolder : files::Subfolders(folder)) {
+        const QString name = QFileInfo(subfolder).fileName();
+        if (Beneath(root.fd, Join(path, name)))
+            names.append(name);
+    }
+    return Ok(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("folders"), names}});
+}
+
+Reply Api::Scan(const QJsonObject &request)
+{
+    const std::optional<int> id = Integer(request.value(QLatin1String("root")));
+    const QJsonValue folders = request.value(QLatin1String("folders"));
+    if (!id || !folders.isArray() || folders.toArray().isEmpty())
+        return Error(400, QStringLiteral("expected {\"root\": ID, \"folders\": [PATH, ...]}"));
+    if (*id >= roots.size())
+        return Error(404, QStringLiteral("no such root"));
+    const std::shared_ptr<Root> root = roots.at(*id);
+
+    QStringList chosen;
+    for (const QJsonValue folder : folders.toArray()) {
+        if (!folder.isString())
+            return Error(400, QStringLiteral("folders are given as strings"));
+        const QString path = folder.toString();
+        const QString problem = PathProblem(path);
+        if (!problem.isEmpty())
+            return PathError(problem);
+        const int fd = OpenBeneath(root->fd, path, O_PATH | O_DIRECTORY);
+        if (fd < 0)
+            return Escaped(errno) ? Error(403, QStringLiteral("the path leaves its root"))
+                                  : Error(404, QStringLiteral("no such folder: ") + path);
+        ::close(fd);
+        chosen.append(QDir::cleanPath(root->slashed + path));
+    }
+
+    plan::Intake intake = plan::TakeFolders(chosen, false, QString());
+    // Several folders, one of them the root itself, have a common parent above the root.
+    if (!root->Holds(QDir::cleanPath(intake.root)))
+        intake.root = root->slashed;
+    auto scan = std::make_shared<ScanData>();
+    scan->root = root;
+    scan->base = intake.root;
+    QStringList releaseFolders;
+    for (const QString &folder : std::as_const(intake.releaseFolders)) {
+        if (Beneath(root->fd, root->Relative(folder)))
+            releaseFolders.append(folder);
+    }
+    QStringList texts;
+    QList<files::SkippedFolder> skipped;
+    files::ScanReleaseFolders(
+        scan->base, std::move(releaseFolders),
+        [&](files::ReleaseFile &&release) {
+            // The chosen file may be a link that leads out of the root.
+            if (!Beneath(root->fd, root->Relative(release.absolutePath)))
+                return;
+            texts.append(release.folder);
+            scan->rows.append({int(scan->rows.size()), release.folder, release.fileName});
+        },
+        &skipped);
+    const QString suggestion = plan::SuggestedPattern(texts, scan->base);
+
+    QJsonArray skippedList;
+    for (const files::SkippedFolder &folder : std::as_const(skipped))
+        skippedList.append(QJsonObject{{QStringLiteral("folder"), folder.folder},
+                                       {QStringLiteral("reason"), files::SkipName(folder.reason)}});
+    const QString sid = RandomId();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        scans.insert(sid, scan);
+        scanOrder.append(sid);
+        while (scanOrder.size() > kKeptScans)
+            scans.remove(scanOrder.takeFirst());
+    }
+    return Ok(QJsonObject{{QStringLiteral("scan"), sid},
+                          {QStringLiteral("rows"), int(scan->rows.size())},
+                          {QStringLiteral("suggestion"),
+                           QJsonObject{{QStringLiteral("filename"), suggestion},
+                                       {QStringLiteral("output"), QStringLiteral("%1")}}},
+                          {QStringLiteral("skipped"), skippedList}});
+}
+
+std::shared_ptr<Api::ScanData> Api::FindScan(const QString &id)
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    return scans.value(id);
+}
+
+Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
+{
+    const std::shared_ptr<ScanData> scan = FindScan(id);
+    if (!scan)
+        return Error(404, QStringLiteral("no such scan (scans are kept for a while only)"));
+    const std::optional<int> offset =
+        Integer(query.value(QStringLiteral("offset"), QStringLiteral("0")));
+    const std::optional<int> limit =
+        Integer(query.value(QStringLiteral("limit"), QStringLiteral("50")));
+    if (!offset || !limit || *limit > kMaxLimit)
+        return Error(400, QStringLiteral("offset and limit are counts (limit at most 1000)"));
+    const QString action = query.value(QStringLiteral("action"), QStringLiteral("move"));
+    if (action != QLatin1String("move"))
+        return Error(400, QStringLiteral("unknown action: ") + action);
+    const QString filename = query.value(QStringLiteral("filename"));
+    const QString output = query.value(QStringLiteral("output"));
+    const bool sidecars = query.value(QStringLiteral("sidecars")) == QLatin1String("1");
+
+    const naming::Patterns patterns(filename, output);
+    const std::lock_guard<std::mutex> lock(scan->mutex);
+    const QDir base(scan->base);
+    const auto rowAt = [&](int i) {
+        const ScanData::Release &r = scan->rows.at(i);
+        return plan::MakeRow(base, scan->ReleaseOf(r), patterns.TargetName(r.folder, r.fileName),
+                             sidecars);
+    };
+    const QString key = filename + QChar(0) + output + QChar(sidecars ? u'1' : u'0');
+    if (key != scan->indexKey)
+        scan->ResetIndex(key);
+    const int total = int(scan->rows.size());
+    const int end = int(qMin(qint64(total), qint64(*offset) + *limit));
+    while (scan->rowSeq.size() < end) {
+        plan::PlanRow row = rowAt(int(scan->rowSeq.size()));
+        scan->rowSeq.append(scan->seq);
+        if (OutsideRoot(row.target))
+            continue;
+        plan::MarkConflicts(row, [&scan](const QString &clean) {
+            const int mine = scan->seq++;
+            if (scan->firstClaim.contains(clean))
+                return true;
+            scan->firstClaim.insert(clean, mine);
+            return false;
+        });
+    }
+
+    QJsonArray list;
+    for (int i = *offset; i < end; ++i) {
+        plan::PlanRow row = rowAt(i);
+        QString conflict = QStringLiteral("outside the root");
+        if (!OutsideRoot(row.target)) {
+            int seq = scan->rowSeq.at(i);
+            plan::MarkConflicts(row, [&](const QString &clean) {
+                const int mine = seq++;
+                return scan->firstClaim.value(clean, INT_MAX) < mine;
+            });
+            conflict = plan::ConflictName(row.conflict);
+        }
+        QJsonObject object{{QStringLiteral("row"), scan->rows.at(i).id},
+                           {QStringLiteral("folder"), row.release.folder},
+                           {QStringLiteral("file"), row.release.fileName},
+                           {QStringLiteral("target"), row.target},
+                           {QStringLiteral("conflict"), OrNull(conflict)}};
+        if (sidecars) {
+            QJsonArray files;
+            for (const plan::PlanSidecar &sidecar : std::as_const(row.sidecars))
+                files.append(QJsonObject{
+                    {QStringLiteral("file"), sidecar.file.name},
+                    {QStringLiteral("target"), sidecar.target},
+                    {QStringLiteral("conflict"), OrNull(plan::ConflictName(sidecar.conflict))}});
+            object.insert(QStringLiteral("sidecars"), files);
+        }
+        list.append(object);
+    }
+    return Ok(QJsonObject{{QStringLiteral("total"), total}, {QStringLiteral("rows"), list}});
+}
+
+Reply Api::Apply(const QString &id, const QJsonObject &request,
+                 std::function<void(const std::function<void(const QByteArray &)> &)> *run)
+{
+    const std::shared_ptr<ScanData> scan = FindScan(id);
+    if (!scan)
+        return Error(404, QStringLiteral("no such scan (scans are kept for a while only)"));
+    const QJsonValue filename = request.value(QLatin1String("filename"));
+    const QJsonValue output = request.value(QLatin1String("output"));
+    const QJsonValue action = request.value(QLatin1String("action"));
+    const QJsonValue sidecars = request.value(QLatin1String("sidecars"));
+    const QJsonValue unticked = request.value(QLatin1String("unticked"));
+    const QJsonValue targets = request.value(QLatin1String("targets"));
+    if (!filename.isString() || !output.isString() ||
+        !(action.isUndefined() || action.isString()) ||
+        !(sidecars.isUndefined() || sidecars.isBool()) ||
+        !(unticked.isUndefined() || unticked.isArray()) ||
+        !(targets.isUndefined() || targets.isObject()))
+        return Error(400, QStringLiteral("expected {\"filename\": F, \"output\": O, \"action\": A, "
+                                         "\"sidecars\": B, \"unticked\": [ID], \"targets\": {}}"));
+    if (action.toString(QStringLiteral("move")) != QLatin1String("move"))
+        return Error(400, QStringLiteral("unknown action: ") + action.toString());
+    QSet<int> skip;
+    for (const QJsonValue row : unticked.toArray()) {
+        if (!Integer(row))
+            return Error(400, QStringLiteral("unticked rows are given by their ids"));
+        skip.insert(*Integer(row));
+    }
+    QHash<int, QString> typed;
+    const QJsonObject typedTargets = targets.toObject();
+    for (auto it = typedTargets.begin(); it != typedTargets.end(); ++it) {
+        if (!Integer(it.key()) || !it.value().isString())
+            return Error(400, QStringLiteral("targets map row ids to names"));
+        typed.insert(*Integer(it.key()), it.value().toString());
+    }
+
+    *run = [=](const std::function<void(const QByteArray &)> &line) {
+        QVector<ScanData::Release> releases;
+        plan::Plan plan;
+        {
+            const std::lock_guard<std::mutex> lock(scan->mutex);
+            releases = scan->rows;
+            plan.root = scan->base;
+        }
+        const Root &root = *scan->root;
+        plan.filenamePattern = filename.toString();
+        plan.outputPattern = output.toString();
+        const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
+        const QDir base(plan.root);
+        const auto outcome = [&line](int row, bool moved, const QString &error) {
+            line(Json(
+                QJsonObject{{QStringLiteral("row"), row},
+                            {QStringLiteral("outcome"),
+                             moved ? QStringLiteral("moved") : QStringLiteral("failed")},
+                            {QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}}));
+        };
+        QVector<int> ids;
+        int failed = 0;
+        for (const ScanData::Release &release : std::as_const(releases)) {
+            if (skip.contains(release.id))
+                continue;
+            const QString target = typed.contains(release.id)
+                                       ? typed.value(release.id)
+                                       : patterns.TargetName(release.folder, release.fileName);
+            plan::PlanRow row =
+                plan::MakeRow(base, scan->ReleaseOf(release), target, sidecars.toBool());
+            const QString refused = Unconfined(root.fd, root.slashed, row);
+            if (!refused.isEmpty()) {
+                outcome(release.id, false, refused);
+                ++failed;
+                continue;
+            }
+            plan.rows.append(row);
+            ids.append(release.id);
+        }
+        plan::MarkConflicts(plan.rows);
+
+        QString error;
+        const auto done = [&](int index) {
+            const plan::PlanRow &row = plan.rows.at(index);
+            outcome(ids.at(index), row.moved, row.error);
+        };
+        const int failures = plan::ApplyPlan(
+            plan, plan.rows.isEmpty() ? std::nullopt : std::optional<QString>(QString()),
+            [&](int index) {
+                if (index > 0)
+                    done(index - 1);
+            },
+            {}, {}, &error);
+        if (failures < 0) {
+            for (const int row : std::as_const(ids))
+                outcome(row, false, QStringLiteral("the journal cannot be written"));
+        } else if (!plan.rows.isEmpty()) {
+            done(int(plan.rows.size()) - 1);
+        }
+
+        QSet<int> moved;
+        for (int i = 0; i < plan.rows.size(); ++i) {
+            if (plan.rows.at(i).moved)
+                moved.insert(ids.at(i));
+        }
+        {
+            // Moved rows leave the scan, as they leave the window's table.
+            const std::lock_guard<std::mutex> lock(scan->mutex);
+            scan->rows.removeIf(
+                [&moved](const ScanData::Release &r) { return moved.contains(r.id); });
+            scan->ResetIndex(QString());
+        }
+        const QString journal = QFileInfo(plan.journal).fileName();
+        line(Json(QJsonObject{
+            {QStringLiteral("done"), true},
+            {QStringLiteral("moved"), int(moved.size())},
+            {QStringLiteral("failed"), failed + (failures < 0 ? int(ids.size()) : failures)},
+            {QStringLiteral("journal"), OrNull(journal)}}));
+    };
+    return {200, QByteArray()};
+}
+
+namespace {
+
+// The index of the root in roots that holds path (absolute), -1 when none does.
+template<typename Roots>
+int RootOf(const Roots &roots, const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    for (int id = 0; id < roots.size(); ++id) {
+        if (roots.at(id)->Holds(clean))
+            return id;
+    }
+    return -1;
+}
+
+} // namespace
+
+Reply Api::Journals() const
+{
+    QJsonArray list;
+    for (const QString &path : journal::List(journal::DefaultFolder())) {
+        QString error;
+        const std::optional<journal::Journal> journal = journal::Read(path, &error);
+        const int root = journal ? RootOf(roots, journal->header.root) : -1;
+        if (root < 0)
+            continue;
+        list.append(QJsonObject{
+            {QStringLiteral("journal"), QFileInfo(path).fileName()},
+            {QStringLiteral("started"), journal->header.started.toString(Qt::ISODateWithMs)},
+            {QStringLiteral("root"), root},
+            {QStringLiteral("moved"), journal->MovedRows()},
+            {QStringLiteral("undone"), journal->UndoneText()}});
+    }
+    return Ok(list);
+}
+
+Reply Api::Undo(const QJsonObject &request) const
+{
+    const QJsonValue name = request.value(QLatin1String("journal"));
+    const QJsonValue apply = request.value(QLatin1String("apply"));
+    if (!name.isString() || !(apply.isUndefined() || apply.isBool()))
+        return Error(400, QStringLiteral("expected {\"journal\": NAME, \"apply\": false}"));
+    // Only a journal that the history lists: a name, never a path.
+    const QString folder = journal::DefaultFolder();
+    const QString path = folder + QLatin1Char('/') + name.toString();
+    if (name.toString().contains(QLatin1Char('/')) || !journal::List(folder).contains(path))
+        return Error(404, QStringLiteral("no such journal"));
+    QString error;
+    const std::optional<journal::Journal> journal = journal::Read(path, &error);
+    if (!journal || RootOf(roots, journal->header.root) < 0)
+        return Error(404, QStringLiteral("no such journal"));
+
+    QVector<journal::UndoRow> rows = journal::PlanUndo(*journal);
+    int failures = 0;
+    if (apply.toBool() && !journal->undone) {
+        failures = journal::ApplyUndo(*journal, rows, {}, {}, &error);
+        // The messages name the journal's own path, which lies outside every root.
+        if (failures == journal::kInUse)
+            return Error(409, QStringLiteral("the journal %1 is in use by another run or undo")
+                                  .arg(name.toString()));
+        if (failures < 0)
+            return Error(500, QStringLiteral("cannot write to the journal ") + name.toString());
+    }
+    const QString root = journal->header.root;
+    QJsonArray list;
+    for (const journal::UndoRow &row : std::as_const(rows)) {
+        QJsonObject object{{QStringLiteral("now_at"), journal::RelativeTo(row.target, root)},
+                           {QStringLiteral("back_to"), journal::RelativeTo(row.source, root)},
+                           {QStringLiteral("refused"), OrNull(row.reason)}};
+        if (row.restored) {
+            object.insert(QStringLiteral("restored"), *row.restored);
+            object.insert(QStringLiteral("error"), OrNull(*row.restored ? QString() : row.error));
+        }
+        list.append(object);
+    }
+    QJsonObject answer{{QStringLiteral("journal"), name}, {QStringLiteral("rows"), list}};
+    if (apply.toBool()) {
+        answer.insert(QStringLiteral("restored"), int(rows.size()) - failures);
+        answer.insert(QStringLiteral("failed"), failures);
+    }
+    return Ok(answer);
+}
+
+} // namespace web

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+// What the JSON API does, apart from HTTP: the roots, their folders, scans kept on the server
+// with their rows worked out on demand, runs and undos. Safe to call from several threads.
+namespace web {
+
+struct Reply
+{
+    int status = 200;
+    QByteArray body; // JSON
+};
+
+// {"error": text} with status.
+Reply Error(int status, const QString &text);
+
+class Api
+{
+public:
+    // roots: absolute, clean paths of existing folders; each is opened once, and every path a
+    // client names is resolved beneath it.
+    explicit Api(const QStringList &roots);
+    ~Api();
+    Api(const Api &) = delete;
+    Api &operator=(const Api &) = delete;
+
+    Reply Roots() const;
+    Reply Folders(const QString &root, const QString &path) const;
+    Reply Scan(const QJsonObject &request);
+    // query: the request's parameters by name.
+    Reply Rows(const QString &scan, const QMap<QString, QString> &query);
+    // Checks request; on success returns a reply with an empty body and sets run to the run,
+    // which writes its lines through line as the moves go.
+    Reply Apply(const QString &scan, const QJsonObject &request,
+                std::function<void(const std::function<void(const QByteArray &)> &line)> *run);
+    Reply Journals() const;
+    Reply Undo(const QJsonObject &request) const;
+
+private:
+    struct Root;
+    struct ScanData;
+    std::shared_ptr<ScanData> FindScan(const QString &id);
+
+    QVector<std::shared_ptr<Root>> roots;
+    std::mutex mutex; // guards scans and scanOrder
+    QMap<QString, std::shared_ptr<ScanData>> scans;
+    QStringList scanOrder; // oldest first
+};
+
+} // namespace web

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Move & Rename developers
+
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The HTTP side of move-rename-web: the page, the API's routes, sessions, and every check a
+// request passes before the API sees it.
+namespace web {
+
+struct ServerOptions
+{
+    QStringList roots; // absolute, clean, existing folders
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 8087;       // 0: any free port
+    QStringList hostNames; // names besides host that a request's Host may give
+    QString tlsCert;       // both set: HTTPS
+    QString tlsKey;
+    QByteArray passwordHash; // empty: no login
+};
+
+// Whether host (an address or name) is a loopback one.
+bool IsLoopback(const QString &host);
+
+// Serves until SIGINT or SIGTERM, writing "listening on URL" and then one line per request to
+// standard error. Returns the exit status: 0, or 2 when it cannot start (err says why).
+int Serve(const ServerOptions &options, QString *error);
+
+} // namespace web
