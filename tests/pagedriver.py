@@ -73,6 +73,7 @@ class Page:
         try:
             return WebDriverWait(self.driver, timeout).until(lambda _: condition())
         except Exception:
+            what = what() if callable(what) else what
             raise AssertionError(f'waited in vain for {what}') from None
 
     def field(self, label):

@@ -291,7 +291,7 @@ function rowOf(node) {
 
 spacer.addEventListener('change', (event) => {
     const element = rowOf(event.target);
-    if (!element) return;
+    if (!element || event.target.type !== 'checkbox') return; // not the editor's change
     if (event.target.checked) state.unticked.delete(element.rowId);
     else state.unticked.add(element.rowId);
 });
