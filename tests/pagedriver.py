@@ -60,7 +60,11 @@ def browser(width=1000, height=700):
         options.add_argument(argument)
     options.binary_location = '/usr/bin/chromium'
     service = Service(executable_path='/usr/bin/chromedriver')
-    return webdriver.Chrome(options=options, service=service)
+    driver = webdriver.Chrome(options=options, service=service)
+    # A window is never narrower than about 500 pixels; a phone's width takes an emulated screen.
+    driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+        'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': width < 600})
+    return driver
 
 
 class Page:
