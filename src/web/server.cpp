@@ -403,6 +403,9 @@ int Server::Run(QString *error)
     server->set_read_timeout(kTimeoutSeconds, 0);
     server->set_write_timeout(kTimeoutSeconds, 0);
     server->set_keep_alive_timeout(kTimeoutSeconds);
+    // An answer goes out in more than one write: with Nagle's algorithm, the second waited for
+    // the browser's delayed ACK on a kept-alive connection, some 40 ms per request.
+    server->set_tcp_nodelay(true);
     server->set_default_headers(
         {{"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
          {"X-Content-Type-Options", "nosniff"},
