@@ -2,21 +2,23 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Installs the build into a scratch prefix and checks that what landed there works on its own:
-# the window starts, the command line tool answers --version, its manual page and its bash
-# completion know every option that --help lists, the menu entry validates. Then builds the
-# Debian package and looks inside it (control data, the files it would install) and lets
-# Debian's own checkers judge it: lintian the package, appstreamcli its AppStream metadata,
-# python3-debian its machine-readable copyright file.
+# the window starts, the command line tool and the web server answer --version, their manual
+# pages and the command line's bash completion know every option that --help lists, the menu
+# entry and the web server's systemd service validate. Then builds the Debian package and looks
+# inside it (control data, the files it would install) and lets Debian's own checkers judge it:
+# lintian the package, appstreamcli its AppStream metadata, python3-debian its machine-readable
+# copyright file.
 # Usage: install_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1 version=$2 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-prefix=$tmp/root/usr cli=$tmp/root/usr/bin/move-rename-cli
+prefix=$tmp/root/usr cli=$tmp/root/usr/bin/move-rename-cli web=$tmp/root/usr/bin/move-rename-web
 fail() { echo "FAIL: $*"; exit 1; }
 
 # ./test installs every checker; where one is missing, nothing is checked.
 skip() { echo "SKIP: $1 not found"; exit 77; }
-for tool in man desktop-file-validate dpkg-deb dpkg-shlibdeps file lintian appstreamcli; do
+for tool in man desktop-file-validate dpkg-deb dpkg-shlibdeps file lintian appstreamcli \
+    systemd-analyze; do
     command -v "$tool" >/dev/null || skip "$tool"
 done
 [ -f /usr/share/bash-completion/bash_completion ] || skip bash-completion
@@ -27,16 +29,30 @@ done
 # Run from elsewhere so nothing can be picked up from the build folder.
 (cd "$tmp" && QT_QPA_PLATFORM=offscreen timeout -k 5 2 "$prefix/bin/move-rename" .; [ $? = 124 ]) ||
     fail "move-rename did not stay up for two seconds"
-out=$("$cli" --version) && [[ $out == *"$version"* ]] || fail "--version says '$out', not $version"
-
 # The options that a help text, or a manual page shown by man, lists: the leading "-x, --long"
 # of every indented line that starts with a dash.
 listed() { grep -oE '^ +-[^ ]+(, -[^ ]+)*' | grep -oE -- '-[^ ,]+' | sort -u; }
+for program in "$cli" "$web"; do
+    out=$("$program" --version) && [[ $out == *"$version"* ]] ||
+        fail "$program --version says '$out', not $version"
+    # In a UTF-8 locale man shows a plain "-" as a hyphen: an option must be written "\-".
+    page=$(LC_ALL=C.UTF-8 man -l "$prefix/share/man/man1/${program##*/}.1.gz")
+    missing=$(comm -23 <("$program" --help | listed) <(listed <<<"$page"))
+    [ -z "$missing" ] || fail "the manual page of $program lacks options that --help lists: $missing"
+done
 options=$("$cli" --help | listed)
-# In a UTF-8 locale man shows a plain "-" as a hyphen: an option must be written "\-".
-page=$(LC_ALL=C.UTF-8 man -l "$prefix/share/man/man1/move-rename-cli.1.gz")
-missing=$(comm -23 <(echo "$options") <(listed <<<"$page"))
-[ -z "$missing" ] || fail "the manual page lacks options that --help lists: $missing"
+
+# The service, as systemd would load it, with the installed server and manual page; its
+# exposure as systemd-analyze rates it (0 safest, 10 unprotected) stays low.
+unit=$prefix/lib/systemd/system/move-rename-web@.service
+mkdir "$tmp/unit" && sed "s|^ExecStart=/usr/bin/|ExecStart=$prefix/bin/|" "$unit" \
+    >"$tmp/unit/move-rename-web@alice.service"
+messages=$(MANPATH=$prefix/share/man systemd-analyze verify \
+    "$tmp/unit/move-rename-web@alice.service" 2>&1) && [ -z "$messages" ] || fail "systemd-analyze verify complains about the service: $messages"
+exposure=$(systemd-analyze security --offline=true "$tmp/unit/move-rename-web@alice.service" |
+    sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+    fail "systemd-analyze security rates the service's exposure ${exposure:-?}, above 2.0"
 
 # What bash offers for the words given, the last being completed, in a folder that holds one
 # folder and one file, with the completion found where bash-completion looks.
@@ -92,7 +108,8 @@ control=$(dpkg-deb -W --showformat '${Package} ${Version} ${Section} ${Depends}'
     fail "not move-rename $version in utils, depending on libc6 and the Qt widgets: $control"
 # Exactly the program's own files: nothing missing, and no headers, static libraries or tests.
 files=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $NF }' | sort)
-wanted=$(printf './usr/%s\n' bin/move-rename bin/move-rename-cli \
+wanted=$(printf './usr/%s\n' bin/move-rename bin/move-rename-cli bin/move-rename-web \
+    lib/systemd/system/move-rename-web@.service share/man/man1/move-rename-web.1.gz \
     share/applications/move-rename.desktop share/bash-completion/completions/move-rename-cli \
     share/doc/move-rename/changelog.gz share/doc/move-rename/copyright \
     share/icons/hicolor/scalable/apps/move-rename.svg share/man/man1/move-rename.1.gz \

@@ -124,6 +124,34 @@ fault "a single release folder gets a suggested pattern" src/cli/cli.cpp \
 fault "skipped folders not listed" src/cli/cli.cpp \
     'if (!plan.skipped.isEmpty()) {' 'if (false) {'
 
+# The web server.
+fault "the web server takes any Host" src/web/server.cpp \
+    'if (!allowedHosts.contains(HostPart(host)))' 'if (false)'
+fault "the web server takes a foreign Origin" src/web/server.cpp \
+    'if (req.has_header("Origin") &&' 'if (false &&'
+fault "the web server takes a change without a JSON body" src/web/server.cpp \
+    'if (req.method == "POST" &&' 'if (false &&'
+fault "the web server needs no session" src/web/server.cpp \
+    'if (!options.passwordHash.isEmpty() && req.path != "/api/login" &&' 'if (false &&'
+fault "the web server compares a session cookie by its first byte" src/web/server.cpp \
+    'sodium_memcmp(session.token.data(), token.data(), token.size()) == 0' \
+    'sodium_memcmp(session.token.data(), token.data(), 1) == 0'
+fault "the web server has no rate limit on passwords" src/web/server.cpp \
+    'if (int(times.size()) >= kMaxFailures) {' 'if (false) {'
+fault "the web server allows '..' in a client's path" src/web/confine.cpp \
+    'if (part == QLatin1String(".."))' 'if (false)'
+fault "the web server follows a link out of the root" src/web/confine.cpp \
+    'how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;' 'how.resolve = 0;'
+fault "the web server scans a release folder linked from outside" src/web/api.cpp \
+    'if (Beneath(root->fd, root->Relative(folder)))' 'if (true)'
+fault "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
+    'return scan->firstClaim.value(clean, INT_MAX) < mine;' 'return false;'
+fault "the web server keeps moved rows in the scan" src/web/api.cpp \
+    '[&moved](const ScanData::Release &r) { return moved.contains(r.id); });' \
+    '[&moved](const ScanData::Release &r) { return false; });'
+fault "a journal in use written all the same" src/journal/journal.cpp \
+    'if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {' 'if (false) {'
+
 # The web page.
 fault "the page keeps a name typed by hand past the next keystroke" src/web/page/page.js \
     '    state.typed.clear();

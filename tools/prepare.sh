@@ -6,8 +6,10 @@
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# help2man makes the command line's manual page from its --help.
-packages=(cmake g++ make qt6-base-dev libgl-dev help2man
+# help2man makes the command line's manual page from its --help; the web server is built on
+# cpp-httplib (with OpenSSL for TLS) and libsodium (passwords, session tokens).
+packages=(cmake g++ make qt6-base-dev libgl-dev help2man pkgconf libcpp-httplib-dev libssl-dev
+          libsodium-dev
           ${extra_packages[@]+"${extra_packages[@]}"})
 missing=()
 for package in "${packages[@]}"; do

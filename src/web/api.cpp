@@ -543,7 +543,8 @@ Reply Api::Undo(const QJsonObject &request) const
         return Error(404, QStringLiteral("no such journal"));
     QString error;
     const std::optional<journal::Journal> journal = journal::Read(path, &error);
-    if (!journal || RootOf(roots, journal->header.root) < 0)
+    const int rootId = journal ? RootOf(roots, journal->header.root) : -1;
+    if (rootId < 0)
         return Error(404, QStringLiteral("no such journal"));
 
     QVector<journal::UndoRow> rows = journal::PlanUndo(*journal);
@@ -557,7 +558,8 @@ Reply Api::Undo(const QJsonObject &request) const
         if (failures < 0)
             return Error(500, QStringLiteral("cannot write to the journal ") + name.toString());
     }
-    const QString root = journal->header.root;
+    // Relative to the root that the history names, as every path of the API is.
+    const QString root = roots.at(rootId)->slashed;
     QJsonArray list;
     for (const journal::UndoRow &row : std::as_const(rows)) {
         QJsonObject object{{QStringLiteral("now_at"), journal::RelativeTo(row.target, root)},

@@ -18,8 +18,7 @@
 
 namespace {
 
-const char kUsage[] = R"(Usage: move-rename-web [--root DIR]... [--listen ADDR:PORT]
-                       [--tls-cert FILE --tls-key FILE]
+const char kUsage[] = R"(Usage: move-rename-web [--root DIR]... [--listen ADDR:PORT] [--tls-cert FILE --tls-key FILE]
        move-rename-web --set-password
 
 Serves Move & Rename to a web browser: the same scan, target names, conflicts, safe move,

@@ -155,12 +155,12 @@ QString HostPart(const QString &header)
     return header.left(header.indexOf(QLatin1Char(':')));
 }
 
-// A log line cannot be broken by what a client put into its path.
+// A log line cannot be broken, nor its encoding, by what a client put into its path.
 std::string Printable(const std::string &text)
 {
     std::string shown = text;
     for (char &c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
             c = '?';
     }
     return shown;

@@ -1,0 +1,385 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Move & Rename developers
+# move-rename-web as a browser or a script meets it: the real server on a real tree in a
+# temporary folder, spoken to over loopback HTTP(S) only.
+# Usage: web_api_test.py SERVER CLI
+import fcntl
+import http.client
+import json
+import os
+import random
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+SERVER, CLI = sys.argv[1], sys.argv[2]
+PASSWORD = "correct horse"
+results = {"passed": 0, "failed": 0}
+
+
+def check(tag, ok, detail=""):
+    results["passed" if ok else "failed"] += 1
+    if not ok:
+        print(f"FAIL {tag}: {detail}")
+
+
+def write(path, size=1000):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(b"x" * size)
+
+
+class Server:
+    """A server on a free loopback port, its settings and journals in temporary folders."""
+
+    def __init__(self, top, roots, password=None, tls=None, extra=()):
+        self.env = dict(os.environ, XDG_CONFIG_HOME=f"{top}/config", XDG_STATE_HOME=f"{top}/state")
+        if password:
+            subprocess.run([SERVER, "--set-password"], input=password.encode(), env=self.env,
+                           check=True, capture_output=True)
+        args = [SERVER, "--listen", "127.0.0.1:0", *extra]
+        for root in roots:
+            args += ["--root", root]
+        if tls:
+            args += ["--tls-cert", tls[0], "--tls-key", tls[1]]
+        self.log = open(f"{top}/server.log", "w+")
+        self.process = subprocess.Popen(args, env=self.env, stderr=subprocess.PIPE, text=True,
+                                        errors="replace")
+        first = self.process.stderr.readline()
+        self.port = int(first.rsplit(":", 1)[1].strip("/\n"))
+        threading.Thread(target=lambda: [self.log.write(line) for line in self.process.stderr],
+                         daemon=True).start()
+        self.context = ssl.create_default_context(cafile=tls[0]) if tls else None
+        self.cookie = None
+
+    def request(self, method, path, body=None, headers=None, source="127.0.0.1", raw=None):
+        """(status, headers, parsed or raw body) of one request on a fresh connection."""
+        if self.context:
+            conn = http.client.HTTPSConnection("127.0.0.1", self.port, context=self.context,
+                                               timeout=30, source_address=(source, 0))
+        else:
+            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30,
+                                              source_address=(source, 0))
+        sent = {"Content-Type": "application/json"} if method == "POST" else {}
+        if self.cookie:
+            sent["Cookie"] = "session=" + self.cookie
+        sent.update(headers or {})
+        data = raw if raw is not None else (None if body is None else json.dumps(body))
+        conn.request(method, path, data, {k: v for k, v in sent.items() if v is not None})
+        response = conn.getresponse()
+        text = response.read().decode()
+        conn.close()
+        try:
+            kind = response.getheader("Content-Type", "")
+            parsed = json.loads(text) if text and kind.startswith("application/json") else text
+        except ValueError:
+            parsed = text
+        return response.status, response, parsed
+
+    def login(self, password=PASSWORD):
+        status, response, _ = self.request("POST", "/api/login", {"password": password})
+        if response.getheader("Set-Cookie"):
+            self.cookie = response.getheader("Set-Cookie").split(";")[0].split("=", 1)[1]
+        return status, response
+
+    def stop(self):
+        self.process.terminate()
+        code = self.process.wait(timeout=30)
+        self.log.seek(0)
+        return code, self.log.read()
+
+
+def query(**params):
+    return urllib.parse.urlencode(params, quote_via=urllib.parse.quote)
+
+
+def apply(server, sid, body):
+    status, _, text = server.request("POST", f"/api/scans/{sid}/apply", body)
+    lines = [json.loads(line) for line in text.splitlines()] if status == 200 else []
+    return status, {line["row"]: line for line in lines if "row" in line}, (lines or [{}])[-1]
+
+
+def season(top, episodes):
+    root = f"{top}/media"
+    for n in episodes:
+        write(f"{root}/Season/Show.S01E{n:02}.720p-GRP/show.s01e{n:02}.mkv", 1000 + n)
+    return root
+
+
+def security_table(top):
+    root = season(top, [1, 2])
+    os.makedirs(f"{top}/outside/Secret.S01E01.720p-GRP")
+    write(f"{top}/outside/Secret.S01E01.720p-GRP/secret.mkv")
+    os.symlink(f"{top}/outside", f"{root}/escape")
+    os.symlink(f"{top}/outside/Secret.S01E01.720p-GRP", f"{root}/Season/Show.S01E09.720p-GRP")
+    server = Server(top, [root], password=PASSWORD)
+    check("login", server.login()[0] == 204)
+    cookie = server.cookie
+    foreign = {"Origin": "http://evil.example"}
+    big = json.dumps({"root": 0, "folders": ["x" * (1 << 20)]})
+    # tag, method, path, body, headers, wanted status
+    rows = [
+        ("no cookie", "GET", "/api/roots", None, {"Cookie": None}, 401),
+        ("forged cookie", "GET", "/api/roots", None, {"Cookie": "session=" + cookie[:-1] + (
+            "0" if cookie[-1] != "0" else "1")}, 401),
+        ("wrong password", "POST", "/api/login", {"password": "wrong"}, {}, 401),
+        ("foreign Host", "GET", "/api/roots", None, {"Host": "evil.example"}, 403),
+        ("foreign Host on the page", "GET", "/", None, {"Host": f"rebound.example:{server.port}"},
+         403),
+        ("foreign Origin", "POST", "/api/scans", {"root": 0, "folders": ["Season"]}, foreign, 403),
+        ("form post, not JSON", "POST", "/api/scans", {"root": 0, "folders": ["Season"]},
+         {"Content-Type": "text/plain"}, 403),
+        ("absolute path", "GET", "/api/folders?" + query(root=0, path="/etc"), None, {}, 403),
+        ("'..' component", "GET", "/api/folders?" + query(root=0, path="Season/../.."), None, {},
+         403),
+        ("encoded '..'", "GET", "/api/folders?root=0&path=%2e%2e%2F", None, {}, 403),
+        ("NUL byte", "GET", "/api/folders?root=0&path=Season%00x", None, {}, 400),
+        ("symbolic link out of the root", "GET", "/api/folders?" + query(root=0, path="escape"),
+         None, {}, 403),
+        ("scan through a link", "POST", "/api/scans", {"root": 0, "folders": ["escape"]}, {}, 403),
+        ("scan of '..'", "POST", "/api/scans", {"root": 0, "folders": [".."]}, {}, 403),
+        ("scan of an absolute path", "POST", "/api/scans", {"root": 0, "folders": [top]}, {}, 403),
+        ("unknown root", "GET", "/api/folders?root=7&path=", None, {}, 404),
+        ("oversized body", "POST", "/api/scans", big, {}, 413),
+        ("malformed JSON", "POST", "/api/scans", "{\"root\": 0,", {}, 400),
+        ("wrong method", "DELETE", "/api/roots", None, {}, 405),
+        ("GET on a POST route", "GET", "/api/scans", None, {}, 405),
+        ("unknown route", "GET", "/api/nothing", None, {}, 404),
+        ("undo of a path, not a name", "POST", "/api/undo", {"journal": "../../etc/passwd"}, {},
+         404),
+    ]
+    for tag, method, path, body, headers, wanted in rows:
+        raw = body if isinstance(body, str) else None
+        status, response, answer = server.request(method, path, None if raw else body, headers,
+                                                  raw=raw)
+        cors = [h for h, _ in response.getheaders() if h.lower().startswith("access-control")]
+        check(tag, status == wanted and not cors and (status < 400 or "error" in answer),
+              f"{status} {answer!r} {cors}")
+        check(tag + ": nothing outside named", top + "/outside" not in str(answer), str(answer))
+    status, response, _ = server.request("POST", "/api/login", {"password": "wrong"})
+    check("the session survives a wrong password", server.request("GET", "/api/roots")[0] == 200)
+    cookie_text = server.login()[1].getheader("Set-Cookie")
+    check("cookie attributes", all(a in cookie_text for a in ["HttpOnly", "SameSite=Strict"])
+          and "Secure" not in cookie_text and len(server.cookie) >= 32, cookie_text)
+
+    status, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
+    check("a linked release folder is not scanned", scan["rows"] == 2 and "Secret" not in
+          json.dumps(scan), scan)
+    status, _, listing = server.request("GET", "/api/folders?" + query(root=0, path=""))
+    check("a link out of the root is not listed", listing == {"path": "", "folders": ["Season"]},
+          listing)
+
+    # Five wrong passwords from one address block it for a minute, that address only.
+    server.cookie = None
+    statuses = [server.request("POST", "/api/login", {"password": p}, source="127.0.0.3")[0]
+                for p in ["a", "b", "c", "d", "e", PASSWORD]]
+    statuses.append(server.request("POST", "/api/login", {"password": PASSWORD},
+                                   source="127.0.0.2")[0])
+    check("rate limit from one address", statuses == [401] * 5 + [429, 204], statuses)
+
+    page = server.request("GET", "/", headers={"Cookie": None})
+    check("the page needs no login", page[0] == 200 and "Move &amp; Rename" in page[2])
+    check("the page's headers", page[1].getheader("Content-Security-Policy") ==
+          "default-src 'self'; frame-ancestors 'none'" and page[1].getheader(
+              "X-Content-Type-Options") == "nosniff" and page[1].getheader(
+                  "Referrer-Policy") == "no-referrer")
+
+    # A request that never ends is cut off; the server answers others meanwhile.
+    slow = socket.create_connection(("127.0.0.1", server.port))
+    slow.sendall(b"GET /api/roots HTTP/1.1\r\nHost: 127.0.0.1\r\n")
+    server.cookie = cookie
+    check("answers while one request stalls", server.request("GET", "/api/roots")[0] == 200)
+    slow.settimeout(20)
+    started = time.monotonic()
+    answer = slow.recv(100)
+    check("a stalled request times out", time.monotonic() - started < 15 and (
+        answer == b"" or answer.startswith(b"HTTP/1.1 4")), answer)
+    code, log = server.stop()
+    check("log lines", "GET /api/roots 200" in log and cookie not in log and "horse" not in log
+          and "wrong" not in log, log[-500:])
+
+    refused = subprocess.run([SERVER, "--root", root, "--listen", "0.0.0.0:0"],
+                             env=dict(server.env, XDG_CONFIG_HOME=f"{top}/none"),
+                             capture_output=True, text=True, timeout=30)
+    check("no password, not loopback", refused.returncode == 2 and "password" in refused.stderr,
+          refused.stderr)
+
+
+def session_flow(top):
+    root = season(top, [1, 2, 3, 4])
+    write(f"{root}/Season/Show.S01E02.720p-GRP/show.s01e02.en.srt")
+    write(f"{root}/Season/Show - 1x03.mkv")  # the third row's target is taken
+    server = Server(top, [root])
+    check("login without a password", server.login("anything")[0] == 204)
+    status, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
+    check("scan", status == 200 and scan["rows"] == 4 and scan["suggestion"] == {
+        "filename": "Show.S01E0%1.720p", "output": "%1"}, scan)
+    sid = scan["scan"]
+    rows_url = f"/api/scans/{sid}/rows?"
+    # As a person types the output pattern, each keystroke asks for the screen again.
+    # output, offset, the targets and conflicts of the screen from there
+    typing = [("Show - 1x%1", 0, ["Show - 1x1.mkv", "Show - 1x2.mkv", "Show - 1x3.mkv",
+                                  "Show - 1x4.mkv"], [None] * 4),
+              ("Show - 1x0%1", 2, ["Show - 1x03.mkv", "Show - 1x04.mkv"], ["exists", None]),
+              ("Same", 1, ["Same.mkv"] * 3, ["duplicate"] * 3),
+              ("../%1", 3, ["../4.mkv"], ["outside the root"])]
+    for output, offset, targets, conflicts in typing:
+        status, _, answer = server.request("GET", rows_url + query(
+            filename="Show.S01E0%1.720p", output=output, offset=offset, limit=10))
+        check(f"rows for {output!r} from {offset}", answer["total"] == 4 and [
+            (r["target"], r["conflict"]) for r in answer["rows"]] == list(zip(targets, conflicts)),
+            answer)
+    status, _, answer = server.request("GET", rows_url + query(
+        filename="Show.S01E0%1.720p", output="Show - 1x0%1", offset=1, limit=1, sidecars=1))
+    check("sidecars", answer["rows"][0]["sidecars"] == [
+        {"file": "show.s01e02.en.srt", "target": "Show - 1x02.en.srt", "conflict": None}], answer)
+    check("unknown action", server.request("GET", rows_url + "action=shred")[0] == 400)
+
+    status, lines, last = apply(server, sid, {
+        "filename": "Show.S01E0%1.720p", "output": "Show - 1x0%1", "action": "move",
+        "sidecars": True, "unticked": [3], "targets": {"0": "Pilot.mkv", "1": "../../x.mkv"}})
+    check("apply", status == 200 and lines[0]["outcome"] == "moved" and
+          lines[1]["error"] == "outside the root" and lines[2]["error"] == "target exists" and
+          3 not in lines and last["moved"] == 1 and last["failed"] == 2 and last["journal"],
+          (lines, last))
+    check("moved on disk", os.path.exists(f"{root}/Season/Pilot.mkv") and not os.path.exists(
+        f"{root}/Season/Show.S01E01.720p-GRP/show.s01e01.mkv") and not os.path.exists(
+            f"{top}/x.mkv"))
+    status, _, answer = server.request("GET", rows_url + query(filename="x", output="y"))
+    check("moved rows leave the scan", [r["row"] for r in answer["rows"]] == [1, 2, 3], answer)
+
+    status, _, history = server.request("GET", "/api/journals")
+    check("history", [(j["journal"], j["moved"], j["undone"], j["root"]) for j in history] == [
+        (last["journal"], 1, "no", 0)], history)
+    status, _, preview = server.request("POST", "/api/undo", {"journal": last["journal"]})
+    check("undo preview, relative to the root", preview["rows"] == [{
+        "now_at": "Season/Pilot.mkv", "back_to": "Season/Show.S01E01.720p-GRP/show.s01e01.mkv",
+        "refused": None}] and os.path.exists(f"{root}/Season/Pilot.mkv"), preview)
+
+    # A journal in use is refused, by the server and by the command line alike.
+    journal = f"{top}/state/move-rename/{last['journal']}"
+    with open(journal, "rb") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        status, _, answer = server.request("POST", "/api/undo", {"journal": last["journal"],
+                                                                 "apply": True})
+        cli = subprocess.run([CLI, "--undo", "--apply", journal], env=server.env,
+                             capture_output=True, text=True)
+    check("undo of a journal in use", status == 409 and "in use" in answer["error"] and
+          top not in answer["error"], answer)
+    check("command line undo of a journal in use", cli.returncode == 2 and
+          "in use" in cli.stderr, cli.stderr)
+    status, _, answer = server.request("POST", "/api/undo", {"journal": last["journal"],
+                                                             "apply": True})
+    check("undo", answer["restored"] == 1 and answer["failed"] == 0 and os.path.exists(
+        f"{root}/Season/Show.S01E01.720p-GRP/show.s01e01.mkv"), answer)
+    status, _, history = server.request("GET", "/api/journals")
+    check("history after the undo", history[0]["undone"] == "yes", history)
+    server.stop()
+
+
+def tls(top):
+    root = season(top, [1])
+    cert, key = f"{top}/cert.pem", f"{top}/key.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+    server = Server(top, [root], password=PASSWORD, tls=(cert, key))
+    status, response = server.login()
+    check("TLS login", status == 204 and "; Secure" in response.getheader("Set-Cookie"))
+    status, _, roots = server.request("GET", "/api/roots")
+    check("TLS roots", roots == [{"id": 0, "path": root}], roots)
+    plain = socket.create_connection(("127.0.0.1", server.port))
+    plain.sendall(b"GET /api/roots HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+    plain.settimeout(10)
+    check("no plain HTTP under TLS", b"200 OK" not in plain.recv(100))
+    server.stop()
+
+
+def two_clients(top):
+    count = 30
+    root = season(top, range(1, count + 1))
+    server = Server(top, [root])
+    # Each has scanned the season, so each has every row still to move when it applies.
+    scans = [server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
+             for _ in range(2)]
+    body = {"filename": "Show.S01E%1.720p", "output": "E%1", "action": "move"}
+    outcomes = []
+    clients = [threading.Thread(target=lambda sid=sid: outcomes.append(apply(server, sid, body)))
+               for sid in scans]
+    for client in clients:
+        client.start()
+    for client in clients:
+        client.join()
+    moved = [row for _, lines, _ in outcomes for row, line in lines.items()
+             if line["outcome"] == "moved"]
+    failed = [line for _, lines, _ in outcomes for line in lines.values()
+              if line["outcome"] == "failed"]
+    on_disk = [name for _, _, names in os.walk(root) for name in names]
+    check("two clients: each row moved once", sorted(moved) == list(range(count)), moved)
+    check("two clients: the losing side says why", len(failed) == count and all(
+        line["error"] for line in failed), failed[:3])
+    check("two clients: every file in one place", sorted(on_disk) == [
+        f"E{n:02}.mkv" for n in range(1, count + 1)], on_disk)
+    server.stop()
+
+
+def garbage(top):
+    root = season(top, [1, 2])
+    server = Server(top, [root])
+    sid = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
+    rng = random.Random(19)
+    paths = ["/api/roots", "/api/folders", "/api/scans", f"/api/scans/{sid}/rows",
+             f"/api/scans/{sid}/apply", "/api/undo", "/api/login", "/", "/%00", "/api/%2e%2e"]
+    bodies = [b"", b"{", b"[]", b"null", b'{"root": "x"}', b'{"folders": [1]}',
+              b'{"filename": 1}', b"\xff\xfe", json.dumps({"journal": "../x"}).encode()]
+    statuses = set()
+    for n in range(1000):
+        kind = n % 4
+        if kind == 0:  # random bytes
+            data = bytes(rng.randrange(256) for _ in range(rng.randrange(1, 300)))
+        else:
+            method = rng.choice(["GET", "POST", "PUT", "G\x00T", "DELETE", "OPTIONS"])
+            path = rng.choice(paths) + rng.choice(["", "?root=0&path=..", "?offset=-1&limit=x",
+                                                   "?limit=99999999999", "?path=%ff"])
+            body = rng.choice(bodies)
+            head = f"{method} {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            head += rng.choice(["Content-Type: application/json\r\n", "Content-Length: 99\r\n",
+                                "Content-Length: -5\r\n", "Transfer-Encoding: chunked\r\n", ""])
+            data = (head + f"Content-Length: {len(body)}\r\n\r\n").encode() + body
+            if kind == 3:
+                data = data[:rng.randrange(len(data))]  # cut off anywhere
+        try:
+            with socket.create_connection(("127.0.0.1", server.port), timeout=10) as s:
+                s.sendall(data)
+                s.shutdown(socket.SHUT_WR)
+                answer = s.recv(64)
+                if answer.startswith(b"HTTP/1.1 "):
+                    statuses.add(int(answer[9:12]))
+        except OSError:
+            pass
+    status, _, roots = server.request("GET", "/api/roots")
+    check("garbage answered without a server error", statuses and max(statuses) < 500, statuses)
+    check("roots after a thousand malformed requests", status == 200 and roots == [
+        {"id": 0, "path": root}], roots)
+    check("the tree after them", os.path.exists(
+        f"{root}/Season/Show.S01E01.720p-GRP/show.s01e01.mkv"))
+    code, _ = server.stop()
+    check("stops on SIGTERM", code == 0, code)
+
+
+for case in [security_table, session_flow, tls, two_clients, garbage]:
+    with tempfile.TemporaryDirectory() as folder:
+        started = time.monotonic()
+        try:
+            case(folder)
+        except Exception as error:  # one broken case must not hide the others' results
+            check(case.__name__, False, repr(error))
+        print(f"{case.__name__}: {time.monotonic() - started:.1f} s")
+print(f"{results['passed']} passed, {results['failed']} failed")
+sys.exit(1 if results["failed"] else 0)
