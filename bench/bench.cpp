@@ -472,11 +472,14 @@ void BenchPage(const QString &work, int n, std::vector<Result> &results)
         return;
     }
     for (const QByteArray &line : bench.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() == 3)
-            Add(results, {QStringLiteral("web ") + QString::fromUtf8(fields[0]), n,
-                          fields[1].toDouble(), QStringLiteral("server rows"),
-                          fields[2].toDouble()});
+        // NAME… PAGE_MS SERVER_MS
+        QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3)
+            continue;
+        const double server = fields.takeLast().toDouble();
+        const double page = fields.takeLast().toDouble();
+        Add(results, {QStringLiteral("web ") + QString::fromUtf8(fields.join(' ')), n, page,
+                      QStringLiteral("server rows"), server});
     }
 }
 
