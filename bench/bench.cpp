@@ -463,12 +463,11 @@ void BenchPage(const QString &work, int n, std::vector<Result> &results)
 {
     QProcess bench;
     bench.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    bench.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral(PAGE_BENCH_PATH), QStringLiteral(WEB_PATH), work,
-                 QString::number(n)});
+    bench.start(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(PAGE_BENCH_PATH), QStringLiteral(WEB_PATH), work, QString::number(n)});
     if (!bench.waitForFinished(-1) || bench.exitCode() != 0) {
-        out << "  web page: the browser benchmark did not run (exit " << bench.exitCode()
-            << ")\n";
+        out << "  web page: the browser benchmark did not run (exit " << bench.exitCode() << ")\n";
         return;
     }
     for (const QByteArray &line : bench.readAllStandardOutput().split('\n')) {

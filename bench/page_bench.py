@@ -9,7 +9,7 @@
 # row above the one shown. Prints three lines:
 #   keystroke MEDIAN_MS SERVER_MEDIAN_MS
 #   scroll MEDIAN_MS SERVER_MEDIAN_MS
-#   first scroll after typing MS SERVER_MS
+#   first scroll MS SERVER_MS
 # Usage: /usr/bin/python3 page_bench.py PATH/TO/move-rename-web WORK_DIR COUNT
 import os
 import random
@@ -115,7 +115,7 @@ try:
             first_server = server_ms(driver, True)
     print(f'keystroke {keystroke:.2f} {keystroke_server:.2f}')
     print(f'scroll {statistics.median(jumps[1:]):.2f} {server_ms(driver, False):.2f}')
-    print(f'first scroll after typing {jumps[0]:.2f} {first_server:.2f}')
+    print(f'first scroll {jumps[0]:.2f} {first_server:.2f}')
 finally:
     driver.quit()
     server.stop()
