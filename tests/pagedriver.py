@@ -99,18 +99,12 @@ class Page:
                                     text(r, '.target > span'), text(r, '.note'),
                                     r.querySelector('input[type=checkbox]').checked]);''')]
 
-    def open_folders(self, *names, into=()):
-        """Open Folder(s): walks into the folders of into, ticks names, and chooses."""
+    def open_folders(self, *names):
+        """Open Folder(s): ticks the folders named in the root and chooses."""
         self.button('Open Folder(s)').click()
-        for name in into:
-            self.wait(lambda: self.driver.find_elements(By.XPATH, f'//button[@aria-label="Into {name}"]'),
-                      f'folder {name}')
-            self.button(f'Into {name}').click()
-            self.wait(lambda: self.driver.find_element(By.ID, 'chooser-path').text.endswith(name),
-                      f'inside {name}')
         for name in names:
-            self.wait(lambda: self.driver.find_elements(By.XPATH, f'//label[normalize-space()="{name}"]'),
-                      f'folder {name}')
+            self.wait(lambda: self.driver.find_elements(
+                By.XPATH, f'//label[normalize-space()="{name}"]'), f'folder {name}')
             self.field(name).send_keys(' ')
         self.button('Choose').click()
 

@@ -194,9 +194,11 @@ function fill(element, position) {
     // A name typed by hand is checked only when it moves; the server's conflict was for its own.
     const failed = state.failed.get(row.row);
     const why = failed ? `not moved: ${failed}` : (typed === undefined && row.conflict) || '';
-    note.textContent = why;
-    element.classList.toggle('problem', why !== '');
     const sidecars = row.sidecars || [];
+    const more = sidecars.length ? `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`
+        : '';
+    note.textContent = why || more;
+    element.classList.toggle('problem', why !== '');
     target.title = sidecars.map((s) => `${s.file} → ${s.target}`).join('\n');
 }
 
@@ -526,8 +528,9 @@ processButton.addEventListener('click', async () => {
         if (!refresh) refresh = setTimeout(() => { refresh = 0; forget(); }, 100);
     };
     try {
-        await readLines(await api(`/api/scans/${encodeURIComponent(state.scan)}/apply`,
-                                  {method: 'POST', body, raw: true}), (text) => line(JSON.parse(text)));
+        const path = `/api/scans/${encodeURIComponent(state.scan)}/apply`;
+        await readLines(await api(path, {method: 'POST', body, raw: true}),
+                        (text) => line(JSON.parse(text)));
     } catch (error) {
         failSay(error);
     }
