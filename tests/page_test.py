@@ -91,7 +91,14 @@ def user_session():
         exists = os.path.join(s.root, 'Season', 'Show - 1x03.mkv')
         open(exists, 'w').close()
         before = tree(s.root)
-        page.open_folders('Season')
+        # Walked into and chosen with nothing ticked, the folder shown stands for its subfolders.
+        page.button('Open Folder(s)').click()
+        page.wait(lambda: s.driver.find_elements(By.XPATH, '//*[@aria-label="Into Season"]'),
+                  'the folder Season')
+        page.button('Into Season').click()
+        page.wait(lambda: s.driver.find_element(By.ID, 'chooser-path').text.endswith('Season'),
+                  'the chooser inside Season')
+        page.button('Choose').click()
         page.wait(lambda: len(page.rows()) == 4, 'four rows')
         check(page.field('Filename:').get_attribute('value') == 'Show.S01E0%1.720p',
               'the suggestion is ' + page.field('Filename:').get_attribute('value'))
