@@ -135,6 +135,8 @@ def user_session():
         page.button('Process').click()
         page.wait(lambda: '1 failed' in page.driver.find_element(By.ID, 'status').text,
                   'the end of the run')
+        counts = page.driver.find_element(By.ID, 'counts').text
+        check(counts == '3 of 3: 2 moved, 1 failed', f'the progress says {counts}')
         shown = page.wait(lambda: len(page.rows()) == 2 and page.rows(),
                           lambda: f'two rows left, not {page.rows()}')
         check([r[0] for r in shown] == s.folders[1:3], f'rows left: {shown}')
