@@ -3,7 +3,8 @@
 
 // Measures the costs a user feels, each beside a floor measured in the same run: a keystroke in
 // the output pattern, the pattern suggestion, the folder scan, "Process", the journal of a
-// command line run, and the memory the window needs for its rows. Makes its own data in a temporary
+// command line run, the memory the window needs for its rows, and the web server's scan, a
+// screen of its rows and its memory. Makes its own data in a temporary
 // folder and removes it.
 //
 // Usage: move-rename-bench [--quick] [--json FILE] [--plot FILE.svg [--from FILE.json]]
@@ -23,12 +24,16 @@
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -348,6 +353,178 @@ void BenchCliPreview(const QString &work, int n, std::vector<Result> &results)
     QDir(work + QStringLiteral("/cli")).removeRecursively();
 }
 
+// move-rename-web as a process on a free loopback port, spoken to over a kept-alive connection,
+// as a page does.
+class WebServer
+{
+public:
+    WebServer(const QString &root, const QString &state)
+    {
+        QDir().mkpath(state);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), state);
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), state);
+        process.setProcessEnvironment(environment);
+        // The log of every request goes to a file, which the first line is read from.
+        const QString log = state + QStringLiteral("/log");
+        process.setStandardErrorFile(log);
+        process.start(QStringLiteral(WEB_PATH),
+                      {QStringLiteral("--root"), root, QStringLiteral("--listen"),
+                       QStringLiteral("127.0.0.1:0")});
+        QByteArray line;
+        for (int waited = 0; !line.contains('\n') && waited < 1000; ++waited) {
+            QThread::msleep(10);
+            QFile file(log);
+            if (file.open(QIODevice::ReadOnly))
+                line = file.readLine();
+        }
+        const int port = line.mid(line.lastIndexOf(':') + 1).chopped(2).toInt();
+        if (port == 0)
+            qFatal("web: the server did not start: %s", line.constData());
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        Connect();
+    }
+    ~WebServer()
+    {
+        ::close(fd);
+        process.terminate();
+        process.waitForFinished(-1);
+    }
+
+    // The body of the answer to one request; fails the benchmark on any status but 200.
+    QByteArray Request(const QByteArray &method, const QByteArray &path,
+                       const QByteArray &body = QByteArray())
+    {
+        QByteArray request = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        if (!body.isEmpty())
+            request += "Content-Type: application/json\r\nContent-Length: " +
+                       QByteArray::number(body.size()) + "\r\n";
+        request += "\r\n" + body;
+        ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        QByteArray answer;
+        qsizetype end = -1;
+        qsizetype length = -1;
+        char buffer[65536];
+        while (end < 0 || answer.size() < end + 4 + length) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0 && answer.isEmpty()) {
+                // The server ends a kept-alive connection after some requests.
+                Connect();
+                ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+                continue;
+            }
+            if (n <= 0)
+                qFatal("web: the server closed the connection");
+            answer.append(buffer, n);
+            end = answer.indexOf("\r\n\r\n");
+            const qsizetype at = answer.indexOf("Content-Length: ");
+            if (end >= 0 && at >= 0 && at < end)
+                length = answer.mid(at + 16, answer.indexOf('\r', at) - at - 16).toLongLong();
+        }
+        if (!answer.startsWith("HTTP/1.1 200"))
+            qFatal("web: %s %s: %s", method.constData(), path.constData(), answer.constData());
+        return answer.mid(end + 4);
+    }
+
+    // The id of a new scan of the root's folder Season.
+    QByteArray Scan()
+    {
+        const QByteArray answer =
+            Request("POST", "/api/scans", R"({"root": 0, "folders": ["Season"]})");
+        return QJsonDocument::fromJson(answer)
+            .object()
+            .value(QStringLiteral("scan"))
+            .toString()
+            .toLatin1();
+    }
+
+    // What the server holds in memory now, in MB.
+    double ResidentMb() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+        }
+        return 0;
+    }
+
+private:
+    void Connect()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            qFatal("web: cannot connect to the server");
+    }
+
+    QProcess process;
+    sockaddr_in address = {};
+    int fd = -1;
+};
+
+// The web server scanning a season of n folders through the API, beside the command line's
+// preview of it; a screen of 50 rows, as typing and as scrolling ask for it, beside a request
+// that does nothing; and the memory that holds the scan, beside the idle server.
+void BenchWeb(const QString &work, int n, std::vector<Result> &results)
+{
+    const QString root = work + QStringLiteral("/web");
+    const QString state = work + QStringLiteral("/web-state");
+    MakeSeason(root + QStringLiteral("/Season"), n, 3);
+    const int repeats = n >= 100000 ? 3 : 5;
+    QByteArray sid;
+    {
+        WebServer server(root, state);
+        const double scanMs = MedianMs(repeats, [&] { sid = server.Scan(); });
+        const double cliMs = MedianMs(repeats, [&] {
+            QProcess cli;
+            cli.setStandardOutputFile(QProcess::nullDevice());
+            cli.start(QStringLiteral(CLI_PATH), {root + QStringLiteral("/Season")});
+            cli.waitForFinished(-1);
+        });
+        Add(results, {QStringLiteral("web scan"), n, scanMs, QStringLiteral("cli preview"), cliMs});
+
+        const QByteArray rows = "/api/scans/" + sid + "/rows?filename=Show.S01E%251.720p&limit=50";
+        const double floorMs = MedianMs(50, [&] { server.Request("GET", "/api/roots"); });
+        // Each keystroke a new output pattern, the screen at the top.
+        int keystroke = 0;
+        const double typingMs = MedianMs(50, [&] {
+            server.Request("GET",
+                           rows + "&offset=0&output=E%251x" + QByteArray::number(++keystroke));
+        });
+        Add(results, {QStringLiteral("web rows, typing"), n, typingMs, QStringLiteral("GET roots"),
+                      floorMs});
+        // The first screen in the middle indexes the targets of every row above it; the next
+        // screens reuse that.
+        const double firstMs = MedianMs(1, [&] {
+            server.Request("GET", rows + "&output=E%251&offset=" + QByteArray::number(n / 2));
+        });
+        int screen = 0;
+        const double scrollMs = MedianMs(50, [&] {
+            server.Request("GET", rows + "&output=E%251&offset=" +
+                                      QByteArray::number((n / 2 + 50 * ++screen) % n));
+        });
+        Add(results, {QStringLiteral("web rows, scrolling"), n, scrollMs,
+                      QStringLiteral("GET roots"), floorMs});
+        Add(results, {QStringLiteral("web rows, 1st in middle"), n, firstMs,
+                      QStringLiteral("GET roots"), floorMs});
+    }
+    // A fresh server holding one scan, every row indexed, as scrolling to the end leaves it.
+    WebServer server(root, state);
+    const double idleMb = server.ResidentMb();
+    sid = server.Scan();
+    server.Request("GET", "/api/scans/" + sid +
+                              "/rows?filename=Show.S01E%251.720p&output=E%251&limit=50&offset=" +
+                              QByteArray::number(n - 50));
+    Add(results, {QStringLiteral("web memory"), n, server.ResidentMb(),
+                  QStringLiteral("idle server"), idleMb, true});
+    QDir(root).removeRecursively();
+}
+
 // One file of 128 MiB, then of 1 GiB, moved to another file system: the window's safe move
 // beside GNU mv. Both
 // file systems are memory-backed where a tmpfs can be mounted, so that the copy is measured and
@@ -543,7 +720,7 @@ int main(int argc, char *argv[])
     const std::vector<int> sizes =
         quick ? std::vector<int>{10000, 100000} : std::vector<int>{1000, 10000, 100000};
     const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
-    // --only CASE runs one group (scan, move, journal, cli, across, page or memory), for
+    // --only CASE runs one group (scan, move, journal, cli, web, page, across or memory), for
     // profiling one cost at a time.
     const int onlyAt = arguments.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt > 0 ? arguments.value(onlyAt + 1) : QString();
@@ -586,6 +763,13 @@ int main(int argc, char *argv[])
         out.flush();
         BenchCliPreview(work.path(), n, results);
     }
+    for (int n : sizes) {
+        if (!runs("web"))
+            break;
+        out << "size " << n << ": web scan, rows and memory\n";
+        out.flush();
+        BenchWeb(work.path(), n, results);
+    }
     if (runs("across")) {
         out << "128 MiB and 1 GiB: move across file systems\n";
         out.flush();
@@ -613,7 +797,7 @@ int main(int argc, char *argv[])
     Print(results);
     for (const Result &r : results) {
         if (r.memory)
-            out << "memory above the empty window at " << r.size
+            out << "memory above the " << r.floorName << " at " << r.size
                 << " rows: " << QString::number(r.value - r.floorValue, 'f', 1) << " MB\n";
     }
     if (jsonPath.isEmpty() && !plotPath.isEmpty())

@@ -118,6 +118,10 @@ def security_table(top):
     write(f"{top}/outside/Secret.S01E01.720p-GRP/secret.mkv")
     os.symlink(f"{top}/outside", f"{root}/escape")
     os.symlink(f"{top}/outside/Secret.S01E01.720p-GRP", f"{root}/Season/Show.S01E09.720p-GRP")
+    os.symlink(f"{top}/outside", f"{root}/Season/away")
+    os.makedirs(f"{root}/Season/Show.S01E08.720p-GRP")
+    os.symlink(f"{top}/outside/Secret.S01E01.720p-GRP/secret.mkv",
+               f"{root}/Season/Show.S01E08.720p-GRP/show.s01e08.mkv")
     server = Server(top, [root], password=PASSWORD)
     check("login", server.login()[0] == 204)
     cookie = server.cookie
@@ -169,8 +173,12 @@ def security_table(top):
           and "Secure" not in cookie_text and len(server.cookie) >= 32, cookie_text)
 
     status, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
-    check("a linked release folder is not scanned", scan["rows"] == 2 and "Secret" not in
+    check("a linked release folder or file is not scanned", scan["rows"] == 2 and "Secret" not in
           json.dumps(scan), scan)
+    status, lines, last = apply(server, scan["scan"], {
+        "filename": "x", "output": "y", "unticked": [1], "targets": {"0": "away/x.mkv"}})
+    check("a target through a link out of the root", lines[0]["error"] == "outside the root" and
+          not os.path.exists(f"{top}/outside/x.mkv"), lines)
     status, _, listing = server.request("GET", "/api/folders?" + query(root=0, path=""))
     check("a link out of the root is not listed", listing == {"path": "", "folders": ["Season"]},
           listing)

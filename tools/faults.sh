@@ -142,10 +142,12 @@ fault "the web server allows '..' in a client's path" src/web/confine.cpp \
     'if (part == QLatin1String(".."))' 'if (false)'
 fault "the web server follows a link out of the root" src/web/confine.cpp \
     'how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;' 'how.resolve = 0;'
-fault "the web server scans a release folder linked from outside" src/web/api.cpp \
-    'if (Beneath(root->fd, root->Relative(folder)))' 'if (true)'
+fault "the web server scans a file linked from outside" src/web/api.cpp \
+    'if (!Beneath(root->fd, root->Relative(release.absolutePath)))' 'if (false)'
 fault "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
-    'return scan->firstClaim.value(clean, INT_MAX) < mine;' 'return false;'
+    'return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;' 'return false;'
+fault "the web server moves to a target through a link out of the root" src/web/api.cpp \
+    'if (fd < 0 && Escaped(errno))' 'if (false)'
 fault "the web server keeps moved rows in the scan" src/web/api.cpp \
     '[&moved](const ScanData::Release &r) { return moved.contains(r.id); });' \
     '[&moved](const ScanData::Release &r) { return false; });'
