@@ -52,17 +52,21 @@ class Session:
     """A server on a fresh tree and a browser on its page, ended on leaving."""
 
     def __init__(self, setup, password=None, size=(1000, 700)):
+        try:
+            self.driver = browser(*size)
+        except Exception as error:
+            why = ' '.join(str(error).split('Stacktrace')[0].split())
+            raise SkipTest(f'Chromium does not start: {why}')
         # In memory where there is room: 100,000 folders on a busy disk take minutes.
         shm = '/dev/shm' if os.access('/dev/shm', os.W_OK) else None
         self.dir = tempfile.TemporaryDirectory(dir=shm)
         self.root = self.dir.name
-        self.folders = setup(self.root)
-        self.server = Server(binary, self.root, password)
         try:
-            self.driver = browser(*size)
-        except Exception as error:
-            self.server.stop()
-            raise SkipTest(f'Chromium does not start: {str(error).splitlines()[0]}')
+            self.folders = setup(self.root)
+            self.server = Server(binary, self.root, password)
+        except Exception:
+            self.driver.quit()
+            raise
         self.page = Page(self.driver, self.server.url)
 
     def __enter__(self):
