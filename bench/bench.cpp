@@ -733,6 +733,31 @@ int MemoryChild(const QString &work, int n)
     return 1;
 }
 
+// The page in headless Chromium against the real server, beside the server's own time for the
+// rows the page asked for; the browser side is timed by page_bench.py, which prints its figures.
+void BenchPage(const QString &work, int n, std::vector<Result> &results)
+{
+    QProcess bench;
+    bench.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    bench.start(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(PAGE_BENCH_PATH), QStringLiteral(WEB_PATH), work, QString::number(n)});
+    if (!bench.waitForFinished(-1) || bench.exitCode() != 0) {
+        out << "  web page: the browser benchmark did not run (exit " << bench.exitCode() << ")\n";
+        return;
+    }
+    for (const QByteArray &line : bench.readAllStandardOutput().split('\n')) {
+        // NAME… PAGE_MS SERVER_MS
+        QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3)
+            continue;
+        const double server = fields.takeLast().toDouble();
+        const double page = fields.takeLast().toDouble();
+        Add(results, {QStringLiteral("web ") + QString::fromUtf8(fields.join(' ')), n, page,
+                      QStringLiteral("server rows"), server});
+    }
+}
+
 void Print(const std::vector<Result> &results)
 {
     out << QStringLiteral("%1 %2 %3  %4 %5 %6\n")
@@ -794,8 +819,8 @@ int main(int argc, char *argv[])
     const std::vector<int> sizes =
         quick ? std::vector<int>{10000, 100000} : std::vector<int>{1000, 10000, 100000};
     const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
-    // --only CASE runs one group (scan, move, journal, cli, share, web, across or memory), for
-    // profiling one cost at a time.
+    // --only CASE runs one group (scan, move, journal, cli, share, web, page, across or memory),
+    // for profiling one cost at a time.
     const int onlyAt = arguments.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt > 0 ? arguments.value(onlyAt + 1) : QString();
     const auto runs = [&](const char *group) {
@@ -853,6 +878,11 @@ int main(int argc, char *argv[])
         out << "128 MiB and 1 GiB: move across file systems\n";
         out.flush();
         BenchMoveAcross(work.path(), results);
+    }
+    if (runs("page")) {
+        out << "size 100000: the page in a browser\n";
+        out.flush();
+        BenchPage(work.path(), 100000, results);
     }
     const QString emptySeason = work.path() + QStringLiteral("/memory/Season");
     QDir().mkpath(emptySeason);

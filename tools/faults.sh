@@ -166,6 +166,20 @@ fault "the web server keeps moved rows in the scan" src/web/api.cpp \
 fault "a journal in use written all the same" src/journal/journal.cpp \
     'if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {' 'if (false) {'
 
+# The web page.
+fault "the page keeps a name typed by hand past the next keystroke" src/web/page/page.js \
+    '    state.typed.clear();
+    stopEditing(false);' '    stopEditing(false);'
+fault "the page sends unticked rows to be moved" src/web/page/page.js \
+    'unticked: [...state.unticked],' 'unticked: [],'
+fault "the page sends no name typed by hand" src/web/page/page.js \
+    'targets: Object.fromEntries(state.typed)};' 'targets: {}};'
+fault "the page drops the reason a row failed" src/web/page/page.js \
+    "state.failed.set(outcome.row, outcome.error || 'failed');" ''
+fault "the page draws every row into the document" src/web/page/page.js \
+    'const count = Math.ceil(scroller.clientHeight / state.rowHeight) + 1;' \
+    'const count = state.total + 1;'
+
 # Each fault must still name code that is there, once, before anything is built.
 stale=()
 for i in "${!descriptions[@]}"; do
