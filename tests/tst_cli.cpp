@@ -91,6 +91,7 @@ private slots:
                                     {"conflict", QVariant()},
                                     {"sidecars", QVariantList()}});
         const QVariantMap plan{{"root", window.RootFolder() + "/"},
+                               {"action", "move"},
                                {"rows", rows},
                                {"skipped", QVariantList()},
                                {"filename_pattern", window.filename->text()},
@@ -198,8 +199,8 @@ private slots:
         undo("undo: torn last line", "truncate -s -3" + journal, 0, {}, back);
         undo("undo refused: corrupted middle line", "sed -i 2s/,.*//" + journal, 2,
              {":2: malformed line"}, {});
-        undo("undo refused: newer format", "sed -i '1s/\"version\":1/\"version\":2/'" + journal, 2,
-             {":1: written in format version 2"}, {});
+        undo("undo refused: newer format", "sed -i '1s/\"version\":2/\"version\":3/'" + journal, 2,
+             {":1: written in format version 3"}, {});
         // Undone, then the same run again: undoing the first run again must not touch it.
         row("undo: undone already, nothing moves", "--undo --apply ../first", 0, {}, {},
             "move-rename-cli --journal ../first " + conflicts +

@@ -91,10 +91,24 @@ QString AbsoluteFolder(const QString &absoluteRoot, const QString &relative)
         QDir::isAbsolutePath(relative) ? relative : absoluteRoot + QLatin1Char('/') + relative);
 }
 
-// The folder's text in the table: its path less a leading root, compared ignoring case.
+// Whether folderPath lies under rootPath, compared ignoring case; a relative path is taken to.
 // Compared as is first: mostly it matches so, and folding letters costs more.
+bool UnderRoot(const QString &rootPath, const QString &folderPath)
+{
+    return folderPath.startsWith(rootPath) ||
+           folderPath.startsWith(rootPath, Qt::CaseInsensitive) ||
+           !QDir::isAbsolutePath(folderPath);
+}
+
+// The folder's text in the table: its path less a leading root. A folder that does not lie under
+// the root is named by its own name, as if it lay directly under it, so that no pattern ever
+// sees a path.
 QString RelativeFolder(const QString &rootPath, const QString &folderPath)
 {
+    if (!UnderRoot(rootPath, folderPath)) {
+        const QString clean = QDir::cleanPath(folderPath);
+        return clean.mid(clean.lastIndexOf(QLatin1Char('/')) + 1);
+    }
     return folderPath.startsWith(rootPath) || folderPath.startsWith(rootPath, Qt::CaseInsensitive)
                ? folderPath.mid(rootPath.size())
                : folderPath;
@@ -114,7 +128,8 @@ std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString
                                       const QString &folderPath, Skip *why)
 {
     const QString relative = RelativeFolder(rootPath, folderPath);
-    const QString folder = AbsoluteFolder(absoluteRoot, relative);
+    const QString folder = UnderRoot(rootPath, folderPath) ? AbsoluteFolder(absoluteRoot, relative)
+                                                           : QDir::cleanPath(folderPath);
     const int dirFd = OpenFolder(folder); // fails for anything that is not a folder
     if (dirFd < 0) {
         // A folder name that was not valid UTF-8 lost its bytes when it was read.

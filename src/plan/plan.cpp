@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -36,6 +37,10 @@ ConflictText Text(Conflict conflict)
         return {"duplicate", "duplicate target: an earlier row has the same one"};
     case Conflict::Sidecar:
         return {"sidecar", "a sidecar cannot move"};
+    case Conflict::Outside:
+        return {"outside", "outside the root"};
+    case Conflict::NotFolder:
+        return {"not a folder", "a file is where a folder is needed"};
     }
     return {"", ""};
 }
@@ -70,16 +75,32 @@ Conflict Claim(const QString &targetPath, QSet<QString> &taken)
     return Conflict::None;
 }
 
-void MarkConflicts(QVector<PlanRow> &rows)
+void MarkConflicts(QVector<PlanRow> &rows, const QString &root, const QString &outputPattern)
 {
     QSet<QString> taken;
+    QHash<QString, files::FolderState> folders; // each folder part looked at once
+    const qsizetype slashes = outputPattern.count(QLatin1Char('/'));
+    const auto claim = [&](const QString &target, const QString &targetPath) {
+        // Only the output pattern's own "/" makes a folder; one that a field brought never does.
+        const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
+        if (target.count(QLatin1Char('/')) != slashes || target.startsWith(QLatin1Char('/')))
+            return Conflict::Outside;
+        const QString folder = target.left(qMax(slash, qsizetype(0)));
+        auto state = folders.constFind(folder);
+        if (state == folders.cend())
+            state = folders.insert(folder, files::CheckFolder(root, folder));
+        if (*state != files::FolderState::Fine)
+            return *state == files::FolderState::Outside ? Conflict::Outside : Conflict::NotFolder;
+        return Claim(targetPath, taken);
+    };
     for (PlanRow &row : rows) {
         // A name that is nothing but the extension would make a hidden file, or name the root.
         const QString name = row.target.mid(row.target.lastIndexOf(QLatin1Char('/')) + 1);
-        row.conflict = name == FileExtension(row.release.fileName) ? Conflict::Empty
-                                                                   : Claim(row.targetPath, taken);
+        row.conflict = name == FileExtension(row.release.fileName)
+                           ? Conflict::Empty
+                           : claim(row.target, row.targetPath);
         for (PlanSidecar &sidecar : row.sidecars) {
-            sidecar.conflict = Claim(sidecar.targetPath, taken);
+            sidecar.conflict = claim(sidecar.target, sidecar.targetPath);
             if (sidecar.conflict != Conflict::None && row.conflict == Conflict::None)
                 row.conflict = Conflict::Sidecar;
         }
@@ -126,10 +147,11 @@ Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString
 
 Plan MakePlan(const QString &root, QStringList releaseFolders,
               const std::optional<QString> &filenamePattern, const QString &outputPattern,
-              bool sidecars)
+              bool sidecars, files::Action action)
 {
     Plan plan;
     plan.root = root;
+    plan.action = action;
     plan.outputPattern = outputPattern;
     QList<files::ReleaseFile> releases;
     files::ScanReleaseFolders(
@@ -169,7 +191,7 @@ Plan MakePlan(const QString &root, QStringList releaseFolders,
         }
         plan.rows.append(row);
     }
-    MarkConflicts(plan.rows);
+    MarkConflicts(plan.rows, root, outputPattern);
     return plan;
 }
 
@@ -194,17 +216,22 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         }
         if (row.conflict != Conflict::None)
             continue;
-        QVector<journal::Entry> files{{index, row.release.absolutePath, row.targetPath, {}, {}}};
-        for (const PlanSidecar &sidecar : std::as_const(row.sidecars))
-            files.append({index, sidecar.file.path, sidecar.targetPath, {}, {}});
-        for (journal::Entry &file : files) {
+        QVector<journal::Entry> files{
+            {index, row.release.absolutePath, row.targetPath, {}, plan.action, {}, {}}};
+        QStringList targets{row.target};
+        for (const PlanSidecar &sidecar : std::as_const(row.sidecars)) {
+            files.append({index, sidecar.file.path, sidecar.targetPath, {}, plan.action, {}, {}});
+            targets.append(sidecar.target);
+        }
+        for (int i = 0; i < files.size(); ++i) {
+            journal::Entry &file = files[i];
             const std::optional<journal::Identity> identity = journal::IdentityOf(file.source);
             if (!identity) {
                 row.error = QStringLiteral("source does not exist: ") + file.source;
                 break;
             }
             file.identity = *identity;
-            moves[index].append({file.source, file.target});
+            moves[index].append({file.source, targets.at(i)});
         }
         if (row.error.isEmpty()) {
             firstEntry[index] = int(entries.size());
@@ -227,10 +254,13 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         if (beforeRow)
             beforeRow(index);
         if (firstEntry[index] >= 0) {
-            row.moved = journal::MoveTogether(moves[index], writer.get(), firstEntry[index],
-                                              &row.error, progress);
-            for (int i = 0; i < row.sidecars.size(); ++i)
+            row.moved = journal::MoveTogether(moves[index], plan.action, plan.root, writer.get(),
+                                              firstEntry[index], &row.error, progress);
+            row.how = moves[index].at(0).how;
+            for (int i = 0; i < row.sidecars.size(); ++i) {
                 row.sidecars[i].moved = moves[index].at(i + 1).moved;
+                row.sidecars[i].how = moves[index].at(i + 1).how;
+            }
         }
         if (!row.moved) {
             if (row.error.isEmpty())

@@ -18,10 +18,12 @@
 namespace plan {
 
 // Why a row cannot move, decided before anything moves. A row moves nothing when one of its
-// sidecars has a conflict of its own (Sidecar).
-enum class Conflict { None, Empty, Exists, Duplicate, Sidecar };
+// sidecars has a conflict of its own (Sidecar). Outside: the target is absolute, has a ".." or a
+// "/" that a captured field brought, or a folder on its way is a link that leads out of the
+// root. NotFolder: a file is where the target needs a folder.
+enum class Conflict { None, Empty, Exists, Duplicate, Sidecar, Outside, NotFolder };
 
-// "exists", "duplicate", "empty", "sidecar"; empty for Conflict::None.
+// "exists", "duplicate", "empty", "sidecar", "outside", "not a folder"; empty for None.
 QString ConflictName(Conflict conflict);
 
 // A file that moves with a row's chosen file.
@@ -32,6 +34,7 @@ struct PlanSidecar
     QString targetPath;
     Conflict conflict = Conflict::None;
     bool moved = false;
+    files::Action how = files::Action::Move; // what was done, after ApplyPlan
 };
 
 struct PlanRow
@@ -42,7 +45,8 @@ struct PlanRow
     Conflict conflict = Conflict::None;
     QVector<PlanSidecar> sidecars;
     bool moved = false;
-    QString error; // why the row did not move, after ApplyPlan
+    files::Action how = files::Action::Move; // what was done, after ApplyPlan
+    QString error;                           // why the row did not move, after ApplyPlan
 };
 
 struct Plan
@@ -51,6 +55,7 @@ struct Plan
     QString filenamePattern;
     QString outputPattern;
     bool suggested = false; // the filename pattern is the window's suggestion
+    files::Action action = files::Action::Move;
     QVector<PlanRow> rows;
     QList<files::SkippedFolder> skipped; // the release folders that yield no row
     QString journal;                     // the journal ApplyPlan wrote, if any
@@ -70,14 +75,16 @@ struct Intake
 };
 Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root);
 
-// The rows for the release folders under root, with targets from the two patterns (the window's
-// suggestion when no filename pattern is given), their sidecars when asked for, and their
-// conflicts marked.
+// The rows for the release folders (under root or not), with targets from the two patterns (the
+// window's suggestion when no filename pattern is given), their sidecars when asked for, and
+// their conflicts marked, to be done by action. A "/" in the output pattern's own text makes
+// folders under root.
 Plan MakePlan(const QString &root, QStringList releaseFolders,
               const std::optional<QString> &filenamePattern, const QString &outputPattern,
-              bool sidecars);
+              bool sidecars, files::Action action = files::Action::Move);
 
-// Moves every row in order with files::MoveFile, each with its sidecars, all or none of them; a
+// Does the plan's action with every row in order through files::PlaceFile, which makes the
+// missing folders on the way, each row with its sidecars, all or none of them; a
 // row with a conflict or without its files is not attempted. Unless journalPath is null, what is
 // about to move is first written to a journal at *journalPath (in the default folder when empty),
 // whose path goes to plan.journal. beforeRow(index) is called before each row and failed(row) after
