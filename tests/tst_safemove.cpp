@@ -43,8 +43,11 @@ private slots:
                 for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
                     Row(onShare, QString("%1 at target, %2").arg(kind, how))
                         << QString(kind) + '/' + how << exists;
-            // The hidden temporary name must still fit the 255-byte limit.
+            // The hidden temporary name must still fit the 255-byte limit. Each way of copying
+            // in turn, as where the kernel refuses the ones before it.
             Row(onShare, "several buffers, longest name") << "" << QString();
+            Row(onShare, "several buffers, by sendfile") << "way 1" << QString();
+            Row(onShare, "several buffers, by reads and writes") << "way 2" << QString();
             Row(onShare, "target disk full") << "full" << sys("copy", ENOSPC);
             // The copy is already published when the source refuses to go: it must be taken back.
             Row(onShare, "source cannot be removed") << "locked" << sys("remove source", EPERM);
@@ -84,13 +87,15 @@ private slots:
         }
         // Locally, where chattr works, unless it moves on the target's file system.
         const QString source = (oneFs ? far.path() : local.path()) + "/source";
-        const QString name = fault.isEmpty() ? "x" + QString(127, QChar(0xE9))
-                             : contested     ? fault + ".mp4" // calls the other client
-                                             : "clip.mp4";
+        const bool ways = fault.isEmpty() || fault.startsWith("way ");
+        files::SetFirstCopyWay(files::CopyWay(fault.mid(4).toInt()));
+        const QString name = ways        ? "x" + QString(127, QChar(0xE9))
+                             : contested ? fault + ".mp4" // calls the other client
+                                         : "clip.mp4";
         const QString dest = destDir + "/" + name;
         // Several copy buffers and more than the full disk takes; a period that divides no buffer
         // size, so that a misplaced or repeated chunk shows.
-        const int size = fault.isEmpty() || fault == "full" ? (3 << 20) + 123 : 50;
+        const int size = ways || fault == "full" ? (3 << 20) + 123 : 50;
         QVERIFY(WriteFile(source, QByteArray("0123456").repeated(size / 7 + 1).left(size)));
         QCOMPARE(::chmod(QFile::encodeName(source).constData(), 0640), 0);
         const timespec times[2] = {{1000000000, 111111111}, {1234567890, 987654321}};
