@@ -43,6 +43,11 @@ private slots:
                 for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
                     Row(onShare, QString("%1 at target, %2").arg(kind, how))
                         << QString(kind) + '/' + how << exists;
+            // The other actions leave the source, and never replace anything either.
+            for (const char *action : {"copy", "hardlink", "symlink"})
+                for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
+                    Row(onShare, QString("%1 at target, %2").arg(kind, action))
+                        << QString(kind) + "/same file system/" + action << exists;
             // The hidden temporary name must still fit the 255-byte limit. Each way of copying
             // in turn, as where the kernel refuses the ones before it.
             Row(onShare, "several buffers, longest name") << "" << QString();
@@ -74,7 +79,9 @@ private slots:
         if (!far.isValid() || QStorageInfo(local.path()) == QStorageInfo(far.path()))
             QSKIP("/dev/shm is missing or on the temp folder's file system");
         const bool contested = fault == "taken" || fault == "replaced" || fault == "written";
-        const bool oneFs = fault.endsWith("same file system") || contested;
+        const bool oneFs = fault.contains("same file system") || contested;
+        const files::Action action =
+            files::ActionFromName(fault.section('/', 2)).value_or(files::Action::Move);
         const QString destDir = far.path() + "/to";
         QVERIFY(QDir().mkpath(destDir));
         QStringList undo{"true"}; // run on every way out, including failed checks
@@ -132,7 +139,9 @@ private slots:
         };
 
         QString error = "stale";
-        const bool moved = files::MoveFile(source, dest, &error, progress);
+        const bool moved = action == files::Action::Move
+                               ? files::MoveFile(source, dest, &error, progress)
+                               : files::PlaceFile(action, source, destDir, name, nullptr, &error);
         const QByteArray after = Snapshot(dest);
         if (contested) { // their file stays, empty where it replaced our placeholder
             QVERIFY2(after.endsWith(fault == "replaced" ? " " : " theirs"), after.constData());

@@ -55,6 +55,22 @@ fault "a name that is not valid UTF-8 moved all the same" src/files/scan.cpp \
     'if (!found || (why && !Representable(bestName, bestRawName.constData()))) {' 'if (!found) {'
 fault "a sidecar's stem compared with its letter case" src/files/scan.cpp \
     'if (name.startsWith(prefix, Qt::CaseInsensitive))' 'if (name.startsWith(prefix))'
+fault "a sidecar's stem needs no dot after it" src/files/scan.cpp \
+    "const QString prefix = stem + QLatin1Char('.');" 'const QString prefix = stem;'
+fault "the chosen file its own sidecar" src/files/scan.cpp \
+    'if (name == chosen.mid(slash + 1) || !Representable(name, raw))' \
+    'if (!Representable(name, raw))'
+fault "a subtitle's extension compared with its letter case" src/files/scan.cpp \
+    'return dot >= 0 && kinds.contains(name.mid(dot + 1), Qt::CaseInsensitive);' \
+    'return dot >= 0 && kinds.contains(name.mid(dot + 1));'
+fault "a Subs folder's name compared with its letter case" src/files/scan.cpp \
+    'if (sub.compare(QLatin1String("Subs"), Qt::CaseInsensitive) != 0 &&' \
+    'if (sub.compare(QLatin1String("Subs")) != 0 &&'
+fault "a Subtitles folder's name compared with its letter case" src/files/scan.cpp \
+    'sub.compare(QLatin1String("Subtitles"), Qt::CaseInsensitive) != 0)' \
+    'sub.compare(QLatin1String("Subtitles")) != 0)'
+fault "any file of a Subs folder taken as a subtitle" src/files/scan.cpp \
+    'if (Representable(name, raw) && isSubtitle(name))' 'if (Representable(name, raw))'
 
 # The safe move.
 fault "the rename replaces what is at the target" src/files/safemove.cpp \
@@ -67,9 +83,35 @@ fault "a copy across file systems keeps no mode" src/files/safemove.cpp \
 fault "a source changed during the copy goes unnoticed" src/files/safemove.cpp \
     'if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim))' 'if (false)'
 fault "a published copy kept when the source cannot be removed" src/files/safemove.cpp \
-    'Unpublish(dirFd.get(), name.constData(), written);
+    'Unpublish(dirFd, name.constData(), written);
         return FailErrno(error, "remove source", err);' \
     'return FailErrno(error, "remove source", err);'
+fault "the plain copy writes its whole buffer after a short read" src/files/safemove.cpp \
+    'return WriteAll(out, buffer.data(), static_cast<size_t>(n)) ? n : -1;' \
+    'return WriteAll(out, buffer.data(), buffer.size()) ? n : -1;'
+fault "a hard link that replaces what is at the target" src/files/safemove.cpp \
+    '    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)' \
+    '    ::unlinkat(dirFd, name.constData(), 0); if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)'
+fault "a symbolic link that replaces what is at the target" src/files/safemove.cpp \
+    'return ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0 ||' \
+    'return (::unlinkat(dirFd, name.constData(), 0), ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0) ||'
+fault "a symbolic link holds the absolute path of its source" src/files/safemove.cpp \
+    'return QDir(QFileInfo(QDir::cleanPath(target)).path())' 'return QDir::cleanPath(source); QDir(QFileInfo(QDir::cleanPath(target)).path())'
+fault "hardlink-or-copy copies where a link could be made" src/files/safemove.cpp \
+    'const bool noLink = err == EXDEV || LinksUnsupported(err);' 'const bool noLink = true;'
+fault "a hard link across file systems fails without its reason" src/files/safemove.cpp \
+    'if (err == EXDEV)
+        return Fail(error, QStringLiteral("hard links cannot cross file systems"));' ''
+fault "a link on the way out of the root followed" src/files/safemove.cpp \
+    'how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;' 'how.resolve = 0;'
+fault "a .. target allowed" src/files/safemove.cpp \
+    "return relative.startsWith('/') || relative.split('/').contains(\"..\");" \
+    "return relative.startsWith('/');"
+fault "a folder that was there before the run recorded as made" src/files/safemove.cpp \
+    '        int next = OpenBeneath(baseFd, prefix);' \
+    '        if (log.making) log.making(QFile::decodeName(prefix)); int next = OpenBeneath(baseFd, prefix);'
+fault "a folder made for a copy is not flushed to disk" src/files/safemove.cpp \
+    'if (::fsync(current.get()) != 0 && errno != EINVAL)' 'if (false)'
 
 # The journal and the undo.
 fault "undo trusts a journal's line that a file moved" src/journal/undo.cpp \
@@ -84,6 +126,17 @@ fault "a row's main file not put back when a sidecar fails" src/journal/journal.
     'for (int j = i - 1; j >= 0; --j) {' 'for (int j = i - 1; j >= 1; --j) {'
 fault "an undone journal undone again" src/cli/cli.cpp \
     'if (!journal || journal->undone) {' 'if (!journal) {'
+fault "an undo that removes a copy someone changed" src/journal/undo.cpp \
+    'atTarget.mtimeNs != source->mtimeNs || !SameContent(entry.source, entry.target))' \
+    'atTarget.mtimeNs != source->mtimeNs)'
+fault "an undo that removes a hard link no longer the source's" src/journal/undo.cpp \
+    'return sameInode ? QString()' 'return true ? QString()'
+fault "an undo that removes a symbolic link someone changed" src/journal/undo.cpp \
+    'return n >= 0 && QByteArray(text, int(n)) ==' 'return n >= 0 || QByteArray(text, int(n)) =='
+fault "an undo that leaves the folders a run made" src/journal/undo.cpp \
+    'if (QFileInfo(row.target).isDir())' 'if (false)'
+fault "an undo puts a file back through a link out of the root" src/journal/undo.cpp \
+    'if (!source.startsWith(root)) {' 'if (true) { base = "/"; } else {'
 fault "a placeholder left by a killed run stays after an undo" src/journal/undo.cpp \
     'if (row.action == Action::Tidy && files::IsPlaceholder(entry.target, startedNs))' 'if (false)'
 
@@ -116,6 +169,17 @@ fault "the command line exits 0 after a failure" src/cli/cli.cpp \
     '        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
     return 0;'
 fault "two rows with one target both planned" src/plan/plan.cpp 'taken.insert(clean);' ''
+fault "a captured field's / makes a folder" src/plan/plan.cpp \
+    "if (target.count(QLatin1Char('/')) != slashes || target.startsWith(QLatin1Char('/')))" \
+    "if (target.startsWith(QLatin1Char('/')))"
+fault "a file where a folder is needed not seen" src/plan/plan.cpp \
+    'return *state == files::FolderState::Outside ? Conflict::Outside : Conflict::NotFolder;' \
+    'return Conflict::Outside;'
+fault "sidecars moved whatever their row's action" src/plan/plan.cpp \
+    'files.append({index, sidecar.file.path, sidecar.targetPath, {}, plan.action, {}, {}});' \
+    'files.append({index, sidecar.file.path, sidecar.targetPath, {}, files::Action::Move, {}, {}});'
+fault "a release folder outside the root named by its path" src/files/scan.cpp \
+    'return clean.mid(clean.lastIndexOf(QLatin1Char('"'"'/'"'"')) + 1);' 'return clean;'
 fault "a dangling link at the target not seen" src/plan/plan.cpp \
     'return ::lstat(QFile::encodeName(path).constData(), &st) == 0;' \
     'return ::stat(QFile::encodeName(path).constData(), &st) == 0;'
