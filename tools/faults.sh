@@ -91,12 +91,16 @@ fault "the plain copy writes its whole buffer after a short read" src/files/safe
     'return WriteAll(out, buffer.data(), buffer.size()) ? n : -1;'
 fault "a hard link that replaces what is at the target" src/files/safemove.cpp \
     '    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)' \
-    '    ::unlinkat(dirFd, name.constData(), 0); if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)'
+    '    ::unlinkat(dirFd, name.constData(), 0);
+    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)'
 fault "a symbolic link that replaces what is at the target" src/files/safemove.cpp \
     'return ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0 ||' \
-    'return (::unlinkat(dirFd, name.constData(), 0), ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0) ||'
+    'return (::unlinkat(dirFd, name.constData(), 0),
+                ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0) ||'
 fault "a symbolic link holds the absolute path of its source" src/files/safemove.cpp \
-    'return QDir(QFileInfo(QDir::cleanPath(target)).path())' 'return QDir::cleanPath(source); QDir(QFileInfo(QDir::cleanPath(target)).path())'
+    'return QDir(QFileInfo(QDir::cleanPath(target)).path())' \
+    'return QDir::cleanPath(source);
+    QDir(QFileInfo(QDir::cleanPath(target)).path())'
 fault "hardlink-or-copy copies where a link could be made" src/files/safemove.cpp \
     'const bool noLink = err == EXDEV || LinksUnsupported(err);' 'const bool noLink = true;'
 fault "a hard link across file systems fails without its reason" src/files/safemove.cpp \
@@ -109,7 +113,9 @@ fault "a .. target allowed" src/files/safemove.cpp \
     "return relative.startsWith('/');"
 fault "a folder that was there before the run recorded as made" src/files/safemove.cpp \
     '        int next = OpenBeneath(baseFd, prefix);' \
-    '        if (log.making) log.making(QFile::decodeName(prefix)); int next = OpenBeneath(baseFd, prefix);'
+    '        if (log.making)
+            log.making(QFile::decodeName(prefix));
+        int next = OpenBeneath(baseFd, prefix);'
 fault "a folder made for a copy is not flushed to disk" src/files/safemove.cpp \
     'if (::fsync(current.get()) != 0 && errno != EINVAL)' 'if (false)'
 

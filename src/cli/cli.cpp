@@ -59,10 +59,11 @@ something already exists at its target (exists), an earlier row has the same tar
 root by an absolute path, a "..", a "/" from a captured field or a link on the way (outside),
 or one of its sidecars has such a conflict (sidecar). Nothing is ever replaced. A hard link
 fails where none can be made (across file systems, a share without them); hardlink-or-copy
-copies there instead. A symbolic link holds the source's path relative to its own folder. A row's files move
-together: if one of them cannot move, those already moved go back. Release folders that yield
-no row are listed with the reason: no file, unreadable, or name not representable (not valid
-UTF-8). Without --filename, a single row gives nothing to suggest a pattern from.
+copies there instead. A symbolic link holds the source's path relative to its own folder.
+A row's files move together: if one of them cannot move, those already moved go back.
+Release folders that yield no row are listed with the reason: no file, unreadable, or name not
+representable (not valid UTF-8). Without --filename, a single row gives nothing to suggest a
+pattern from.
 
 Every --apply run first writes a journal of what it is about to move, flushed to disk before
 the first file moves, and prints its path on stderr. Journals go to
@@ -70,8 +71,8 @@ $XDG_STATE_HOME/move-rename/ (or ~/.local/state/move-rename/) unless --journal s
 --undo moves the files back, last first, never replacing anything: it refuses a file whose
 target is gone or holds another file, and one whose source path is taken. It removes a copy or
 link only while it is what the run made (the same inode, the same link text, or the same size,
-time and content as the source), never the source, then the folders the run made, if empty. An undo cut off
-halfway can simply be run again.
+time and content as the source), never the source, then the folders the run made, if empty.
+An undo cut off halfway can simply be run again.
 
 Exit status: 0 done, 1 some row failed to move or was refused, 2 bad input.
 )";
