@@ -83,7 +83,7 @@ fault "a copy across file systems keeps no mode" src/files/safemove.cpp \
 fault "a source changed during the copy goes unnoticed" src/files/safemove.cpp \
     'if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim))' 'if (false)'
 fault "a published copy kept when the source cannot be removed" src/files/safemove.cpp \
-    'Unpublish(dirFd, name.constData(), written);
+    'Unpublish(folder.get(), copyName.constData(), written);
         return FailErrno(error, "remove source", err);' \
     'return FailErrno(error, "remove source", err);'
 fault "the plain copy writes its whole buffer after a short read" src/files/safemove.cpp \

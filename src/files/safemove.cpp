@@ -421,6 +421,8 @@ bool FailOnSource(const QByteArray &src, QString *error, const char *step, int e
                                : FailErrno(error, "source", errno);
     if (err == EEXIST)
         return Fail(error, QStringLiteral("target exists"));
+    if (err == ENOENT)
+        return Fail(error, QStringLiteral("target folder does not exist"));
     return FailErrno(error, step, err);
 }
 
@@ -443,12 +445,21 @@ bool MoveInto(const QByteArray &src, int dirFd, const QByteArray &name, QString 
     // wasted work; better to say so before copying gigabytes. The unlink below still decides.
     if (S_ISREG(srcStat.st_mode) && ::access(Folder(src).constData(), W_OK | X_OK) != 0)
         return FailErrno(error, "remove source", errno);
+    // MoveFile names the target by its path; the copy needs its folder open.
+    Fd folder(dirFd == AT_FDCWD
+                  ? ::open(Folder(name).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                  : ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    const QByteArray copyName = dirFd == AT_FDCWD ? name.mid(name.lastIndexOf('/') + 1) : name;
+    if (folder.get() < 0)
+        return FailErrno(error, "target folder", errno);
+    if (copyName.isEmpty() || copyName == "." || copyName == "..")
+        return Fail(error, QStringLiteral("target has no file name"));
     struct stat written;
-    if (!PublishCopy(src, srcStat, dirFd, name, &written, error, progress))
+    if (!PublishCopy(src, srcStat, folder.get(), copyName, &written, error, progress))
         return false;
     if (::unlink(src.constData()) != 0) {
         const int err = errno;
-        Unpublish(dirFd, name.constData(), written);
+        Unpublish(folder.get(), copyName.constData(), written);
         return FailErrno(error, "remove source", err);
     }
     return true;
@@ -636,14 +647,9 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
         return Fail(error, QStringLiteral("source does not exist"));
     if (dst.isEmpty())
         return Fail(error, QStringLiteral("no target given"));
-    Fd dirFd(::open(Folder(dst).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat st;
-    if (dirFd.get() < 0)
-        return ::lstat(src.constData(), &st) != 0
-                   ? FailOnSource(src, error, "source", errno)
-                   : Fail(error, QStringLiteral("target folder does not exist"));
-    return Place(Action::Move, src, dirFd.get(), dst.mid(dst.lastIndexOf('/') + 1), {}, nullptr,
-                 error, progress);
+    // By path, as the window moves many files into one folder: opening it for each would cost
+    // more than the rename.
+    return MoveInto(src, AT_FDCWD, dst, error, progress);
 }
 
 bool PlaceFile(Action action, const QString &source, const QString &base,
