@@ -116,8 +116,6 @@ fault "a folder that was there before the run recorded as made" src/files/safemo
     '        if (log.making)
             log.making(QFile::decodeName(prefix));
         int next = OpenBeneath(baseFd, prefix);'
-fault "a folder made for a copy is not flushed to disk" src/files/safemove.cpp \
-    'if (::fsync(current.get()) != 0 && errno != EINVAL)' 'if (false)'
 
 # The journal and the undo.
 fault "undo trusts a journal's line that a file moved" src/journal/undo.cpp \
