@@ -611,7 +611,8 @@ bool FailFolder(QString *error, int err)
 // Whether a path relative to a base leads out of it by its text alone.
 bool Escapes(const QByteArray &relative)
 {
-    return relative.startsWith('/') || relative.split('/').contains("..");
+    return relative.startsWith('/') || relative == ".." || relative.startsWith("../") ||
+           relative.endsWith("/..") || relative.contains("/../");
 }
 
 QByteArray FolderPart(const QByteArray &relative)
@@ -676,10 +677,13 @@ bool PlaceFile(Action action, const QString &source, const QString &base,
             RemoveAt(baseFd.get(), *it, true);
         return FailFolder(error, err);
     }
-    const QString target = QDir::cleanPath(base + QLatin1Char('/') + relativeTarget);
-    const bool placed = Place(action, src, dir.isEmpty() ? baseFd.get() : dirFd.get(),
-                              relative.mid(relative.lastIndexOf('/') + 1),
-                              QFile::encodeName(LinkText(source, target)), how, error, progress);
+    const QByteArray linkText =
+        action == Action::Symlink
+            ? QFile::encodeName(LinkText(source, base + QLatin1Char('/') + relativeTarget))
+            : QByteArray();
+    const bool placed =
+        Place(action, src, dir.isEmpty() ? baseFd.get() : dirFd.get(),
+              relative.mid(relative.lastIndexOf('/') + 1), linkText, how, error, progress);
     // Folders made for a file that did not come are taken away again, deepest first.
     for (auto it = made.crbegin(); !placed && it != made.crend(); ++it)
         RemoveAt(baseFd.get(), *it, true);
