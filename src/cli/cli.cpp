@@ -39,7 +39,8 @@ Options:
                       (default: %1); a "/" in its own text makes folders under the root
   --action ACTION     move (default), copy, hardlink, symlink or hardlink-or-copy: what each
                       file gets at its target; all but move leave the source where it is
-  --root DIR          the folder the files move into
+  --root DIR          the folder the files move into; a release folder outside it is named
+                      by its own name, as if it lay directly in it
   --release           every FOLDER is a release folder itself, even a single one
   --sidecars          move with each file the files named like it (subtitles, .nfo, ...) and
                       the subtitles beside it or in its Subs or Subtitles folder
