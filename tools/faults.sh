@@ -139,7 +139,9 @@ fault "an undo that removes a symbolic link someone changed" src/journal/undo.cp
 fault "an undo that leaves the folders a run made" src/journal/undo.cpp \
     'if (QFileInfo(row.target).isDir())' 'if (false)'
 fault "an undo puts a file back through a link out of the root" src/journal/undo.cpp \
-    'if (!source.startsWith(root)) {' 'if (true) { base = "/"; } else {'
+    'done = files::PlaceFile(files::Action::Move, row.target, base, relative, nullptr,' \
+    'done = files::PlaceFile(files::Action::Move, row.target, QStringLiteral("/"),
+                                    row.source.mid(1), nullptr,'
 fault "a placeholder left by a killed run stays after an undo" src/journal/undo.cpp \
     'if (row.action == Action::Tidy && files::IsPlaceholder(entry.target, startedNs))' 'if (false)'
 
