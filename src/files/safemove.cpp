@@ -653,7 +653,26 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
     return MoveInto(src, AT_FDCWD, dst, error, progress);
 }
 
+Base::Base(const QString &path)
+    : path(path)
+    , fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    , error(fd < 0 ? errno : 0)
+{}
+
+Base::~Base()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 bool PlaceFile(Action action, const QString &source, const QString &base,
+               const QString &relativeTarget, Action *how, QString *error,
+               const CopyProgress &progress, const FolderLog &folders)
+{
+    return PlaceFile(action, source, Base(base), relativeTarget, how, error, progress, folders);
+}
+
+bool PlaceFile(Action action, const QString &source, const Base &base,
                const QString &relativeTarget, Action *how, QString *error,
                const CopyProgress &progress, const FolderLog &folders)
 {
@@ -665,28 +684,27 @@ bool PlaceFile(Action action, const QString &source, const QString &base,
         return Fail(error, QStringLiteral("source does not exist"));
     if (Escapes(relative))
         return Fail(error, QStringLiteral("outside the root"));
-    Fd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (baseFd.get() < 0)
-        return FailErrno(error, "root", errno);
+    if (base.Fd() < 0)
+        return FailErrno(error, "root", base.Error());
     const QByteArray dir = FolderPart(relative);
     QList<QByteArray> made;
-    Fd dirFd(dir.isEmpty() ? -1 : OpenFolder(baseFd.get(), dir, made, folders));
+    Fd dirFd(dir.isEmpty() ? -1 : OpenFolder(base.Fd(), dir, made, folders));
     if (!dir.isEmpty() && dirFd.get() < 0) {
         const int err = errno;
         for (auto it = made.crbegin(); it != made.crend(); ++it)
-            RemoveAt(baseFd.get(), *it, true);
+            RemoveAt(base.Fd(), *it, true);
         return FailFolder(error, err);
     }
     const QByteArray linkText =
         action == Action::Symlink
-            ? QFile::encodeName(LinkText(source, base + QLatin1Char('/') + relativeTarget))
+            ? QFile::encodeName(LinkText(source, base.Path() + QLatin1Char('/') + relativeTarget))
             : QByteArray();
     const bool placed =
-        Place(action, src, dir.isEmpty() ? baseFd.get() : dirFd.get(),
+        Place(action, src, dir.isEmpty() ? base.Fd() : dirFd.get(),
               relative.mid(relative.lastIndexOf('/') + 1), linkText, how, error, progress);
     // Folders made for a file that did not come are taken away again, deepest first.
     for (auto it = made.crbegin(); !placed && it != made.crend(); ++it)
-        RemoveAt(baseFd.get(), *it, true);
+        RemoveAt(base.Fd(), *it, true);
     return placed;
 }
 

@@ -47,6 +47,25 @@ struct FolderLog
     std::function<void(const QString &folder)> existed;
 };
 
+// A folder held open, beneath which PlaceFile puts files: a run opens its root once for all of
+// its files, which also keeps them all beneath the folder that was the root when it began.
+class Base
+{
+public:
+    explicit Base(const QString &path);
+    ~Base();
+    Base(const Base &) = delete;
+    Base &operator=(const Base &) = delete;
+    const QString &Path() const { return path; }
+    int Fd() const { return fd; }       // -1 when it could not be opened
+    int Error() const { return error; } // the errno of that
+
+private:
+    QString path;
+    int fd;
+    int error;
+};
+
 // Does action with the file at source: puts it, or a copy or link of it, at relativeTarget
 // beneath the folder base, never replacing anything there. The folders on the way are opened
 // beneath base without following any link that leads out of it (openat2 with RESOLVE_BENEATH,
@@ -58,6 +77,9 @@ struct FolderLog
 // cannot cross file systems", "the file system has no hard links"); a symbolic link holds
 // LinkText(). how (when given) receives what was done: for HardlinkOrCopy, Hardlink or Copy.
 // Returns false on any failure, with nothing new beneath base and source untouched.
+bool PlaceFile(Action action, const QString &source, const Base &base,
+               const QString &relativeTarget, Action *how = nullptr, QString *error = nullptr,
+               const CopyProgress &progress = {}, const FolderLog &folders = {});
 bool PlaceFile(Action action, const QString &source, const QString &base,
                const QString &relativeTarget, Action *how = nullptr, QString *error = nullptr,
                const CopyProgress &progress = {}, const FolderLog &folders = {});

@@ -65,21 +65,19 @@ public:
         char *end = Key(piece, key);
         *end++ = '"';
         out.append(piece, end - piece);
-        const QByteArray utf8 = value.toUtf8();
-        const auto special = [](char c) {
-            return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
-        };
-        if (std::none_of(utf8.begin(), utf8.end(), special)) {
-            out += utf8;
-        } else {
-            for (const char c : utf8) {
-                if (!special(c))
-                    out += c;
-                else if (c == '"' || c == '\\')
-                    out += QByteArray("\\") + c;
-                else
-                    out += "\\u00" + QByteArray::number(c, 16).rightJustified(2, '0');
+        // Paths are mostly plain ASCII, which is its own UTF-8: copied straight in, without
+        // converting the whole text first.
+        const qsizetype start = out.size();
+        out.resize(start + value.size());
+        char *to = out.data() + start;
+        for (const QChar c : value) {
+            const char16_t u = c.unicode();
+            if (u >= 0x80 || u < 0x20 || u == u'"' || u == u'\\') {
+                out.truncate(start);
+                AppendEscaped(value.toUtf8());
+                break;
             }
+            *to++ = char(u);
         }
         out += '"';
         return *this;
@@ -102,6 +100,18 @@ public:
     }
 
 private:
+    void AppendEscaped(const QByteArray &utf8)
+    {
+        for (const char c : utf8) {
+            if (c == '"' || c == '\\')
+                out += QByteArray("\\") + c;
+            else if (static_cast<unsigned char>(c) < 0x20)
+                out += "\\u00" + QByteArray::number(c, 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+    }
+
     // Room for the longest key of ours, its punctuation and a number.
     static constexpr int kPiece = 64;
 
@@ -437,8 +447,9 @@ void Writer::Write(const QByteArray &line)
     }
 }
 
-bool MoveTogether(QVector<Move> &moves, files::Action action, const QString &root, Writer *journal,
-                  int firstEntry, QString *error, const files::CopyProgress &progress)
+bool MoveTogether(QVector<Move> &moves, files::Action action, const files::Base &root,
+                  Writer *journal, int firstEntry, QString *error,
+                  const files::CopyProgress &progress)
 {
     files::FolderLog folders;
     if (journal) {
@@ -459,11 +470,11 @@ bool MoveTogether(QVector<Move> &moves, files::Action action, const QString &roo
         *error = i == 0 ? why : QFileInfo(move.source).fileName() + QStringLiteral(": ") + why;
         for (int j = i - 1; j >= 0; --j) {
             QString back;
-            const QString target = root + moves[j].target;
+            const QString target = root.Path() + moves[j].target;
             const int err =
                 action == files::Action::Move
                     ? (files::MoveFile(target, moves[j].source, &back, progress) ? 0 : -1)
-                    : files::RemoveBeneath(root, moves[j].target);
+                    : files::RemoveBeneath(root.Path(), moves[j].target);
             if (err == 0) {
                 moves[j].moved = false;
                 if (journal)

@@ -126,7 +126,8 @@ struct Move
 // failure, the files already moved go back and the copies and links already made go, newest
 // first, and error gets the first failure. Outcomes and the folders made go to journal (when not
 // null), the outcomes as entries firstEntry, firstEntry + 1, ... Returns whether every file went.
-bool MoveTogether(QVector<Move> &moves, files::Action action, const QString &root, Writer *journal,
-                  int firstEntry, QString *error, const files::CopyProgress &progress);
+bool MoveTogether(QVector<Move> &moves, files::Action action, const files::Base &root,
+                  Writer *journal, int firstEntry, QString *error,
+                  const files::CopyProgress &progress);
 
 } // namespace journal

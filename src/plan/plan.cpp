@@ -248,13 +248,14 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         plan.journal = writer->Path();
     }
 
+    const files::Base root(plan.root);
     int failures = 0;
     for (int index = 0; index < plan.rows.size(); ++index) {
         PlanRow &row = plan.rows[index];
         if (beforeRow)
             beforeRow(index);
         if (firstEntry[index] >= 0) {
-            row.moved = journal::MoveTogether(moves[index], plan.action, plan.root, writer.get(),
+            row.moved = journal::MoveTogether(moves[index], plan.action, root, writer.get(),
                                               firstEntry[index], &row.error, progress);
             row.how = moves[index].at(0).how;
             for (int i = 0; i < row.sidecars.size(); ++i) {
