@@ -74,7 +74,7 @@ private:
 // (mode 0777 less the umask) and taken away again when the file cannot go. A move is
 // MoveFile's; a copy, on one file system too, is made exactly as MoveFile copies between file
 // systems, less removing the source; a hard link fails where none can be made ("hard links
-// cannot cross file systems", "the file system has no hard links"); a symbolic link holds
+// cannot cross file systems", "no hard link can be made here ..."); a symbolic link holds
 // LinkText(). how (when given) receives what was done: for HardlinkOrCopy, Hardlink or Copy.
 // Returns false on any failure, with nothing new beneath base and source untouched.
 bool PlaceFile(Action action, const QString &source, const Base &base,
