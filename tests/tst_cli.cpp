@@ -251,6 +251,14 @@ private slots:
             "ln -s .. S", {"^Ep4.a +five.mkv +S/4.mkv +outside$"});
         row("outside the root: a / from a captured field", "--filename %1 --root . N/Ep9 Ep4.a", 0,
             {}, {}, "mkdir -p N/Ep9 && touch N/Ep9/x.mkv", {"^N/Ep9 +x.mkv +N/Ep9.mkv +outside$"});
+        // Where the kernel has no openat2, a walk that follows no link at all does its work.
+        const QString noOpenat2 = "strace -qq -o /dev/null -e inject=openat2:error=ENOSYS "
+                                  "move-rename-cli ";
+        row("without openat2: folders made for the targets", noOpenat2 + season, 0, {"journal: "},
+            {"Ep4.a/five.mkv>S/Season 1/4.mkv", "Ep2.a/three.mkv>S/Season 1/2.mkv"});
+        row("without openat2: outside the root by a link on the way",
+            noOpenat2 + outside + "S/%1 Ep4.a Ep2.a", 0, {}, {}, "mkdir ../out && ln -s ../out S",
+            {"^Ep4.a +five.mkv +S/4.mkv +outside$"});
         // The journal's flush held back until S has become a link out of the root.
         row("outside the root: a link put in place between preview and move",
             "strace -qq -o /dev/null -e inject=fsync:delay_enter=1000000:when=1 move-rename-cli "
