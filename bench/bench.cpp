@@ -2,10 +2,10 @@
 // SPDX-FileCopyrightText: 2026 Move & Rename developers
 
 // Measures the costs a user feels, each beside a floor measured in the same run: a keystroke in
-// the output pattern, the pattern suggestion, the folder scan, "Process", the journal of a
-// command line run, a copy and hard links by the command line's actions, and the memory the
-// window needs for its rows. Makes its own data in a temporary
-// folder and removes it.
+// the output pattern, the pattern suggestion, the folder scan on a disk and on a share, "Process",
+// the journal of a command line run, a copy and hard links by the command line's actions, and
+// the memory the window needs for its rows. Makes its own data in a temporary folder and
+// removes it.
 //
 // Usage: move-rename-bench [--quick] [--json FILE] [--plot FILE.svg [--from FILE.json]]
 
@@ -238,7 +238,7 @@ void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &re
 {
     const QString root = work + QStringLiteral("/move");
     const int repeats = n >= 100000 ? 1 : 3; // every repeat needs three fresh trees
-    std::vector<double> process, renames, mmvs;
+    std::vector<double> process, renames, rowLoops, mmvs;
     for (int i = 0; i < repeats; ++i) {
         // The window's "Process" over n ticked rows.
         QDir(root).removeRecursively();
@@ -272,6 +272,28 @@ void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &re
             ::rename(from[f].constData(), to[f].constData());
         renames.push_back(timer.nsecsElapsed() / 1e6);
 
+        // The same renames with what the window cannot leave out per row: the row's item leaves
+        // a table of the same rows, and the event loop runs once. The table is not shown, so
+        // that nothing is laid out or painted.
+        QDir(root).removeRecursively();
+        MakeSeason(root + QStringLiteral("/Season"), n, 1);
+        {
+            QTreeWidget tree;
+            QList<QTreeWidgetItem *> items;
+            for (int f = 0; f < n; ++f)
+                items.append(new QTreeWidgetItem(
+                    {FolderName(f), QStringLiteral("show.s01e.720p.hdtv.x264-grp.mkv"),
+                     QString::number(f) + QStringLiteral(".mkv")}));
+            tree.addTopLevelItems(items);
+            timer.start();
+            for (int f = 0; f < n; ++f) {
+                ::rename(from[f].constData(), to[f].constData());
+                delete tree.topLevelItem(0);
+                QCoreApplication::processEvents();
+            }
+            rowLoops.push_back(timer.nsecsElapsed() / 1e6);
+        }
+
         if (withMmv) {
             QDir(root).removeRecursively();
             MakeSeason(root + QStringLiteral("/Season"), n, 1);
@@ -289,6 +311,8 @@ void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &re
     }
     Add(results, {QStringLiteral("move"), n, Median(process), QStringLiteral("rename loop"),
                   Median(renames)});
+    Add(results,
+        {QStringLiteral("move"), n, Median(process), QStringLiteral("row loop"), Median(rowLoops)});
     if (withMmv)
         Add(results,
             {QStringLiteral("move"), n, Median(process), QStringLiteral("mmv"), Median(mmvs)});
@@ -330,24 +354,99 @@ void BenchJournal(const QString &work, int n, std::vector<Result> &results)
     QDir(work + QStringLiteral("/journal")).removeRecursively();
 }
 
-// move-rename-cli showing its plan for a season of n folders, as a user runs it, beside find
-// listing the same files.
+// move-rename-cli showing its plan for season, as a user runs it.
+void Preview(const QString &season)
+{
+    QProcess cli;
+    cli.setStandardOutputFile(QProcess::nullDevice());
+    cli.start(QStringLiteral(CLI_PATH), {season});
+    if (!cli.waitForFinished(-1) || cli.exitCode() != 0)
+        qFatal("cli preview failed: %s", cli.readAllStandardError().constData());
+}
+
+// move-rename-cli showing its plan for a season of n folders beside find listing the same files.
 void BenchCliPreview(const QString &work, int n, std::vector<Result> &results)
 {
     const QString season = work + QStringLiteral("/cli/Season");
     MakeSeason(season, n, 3);
     const int repeats = n >= 100000 ? 3 : 5;
-    const auto preview = [&] {
-        QProcess cli;
-        cli.setStandardOutputFile(QProcess::nullDevice());
-        cli.start(QStringLiteral(CLI_PATH), {season});
-        if (!cli.waitForFinished(-1) || cli.exitCode() != 0)
-            qFatal("cli preview failed: %s", cli.readAllStandardError().constData());
-    };
-    const double cli = MedianMs(repeats, preview);
+    const double cli = MedianMs(repeats, [&] { Preview(season); });
     const double find = MedianMs(repeats, [&] { FindMs(season); });
     Add(results, {QStringLiteral("cli preview"), n, cli, QStringLiteral("find"), find});
     QDir(work + QStringLiteral("/cli")).removeRecursively();
+}
+
+// A season of 2,000 release folders on the tests' share, made to wait 1 ms on every call it
+// serves and to serve several at once, as a file server on a network does: the window's scan and
+// the command line's preview beside find over the same share, and the calls each made into it.
+void BenchShare(const QString &work, bool quick, std::vector<Result> &results)
+{
+    constexpr int n = 2000;
+    const QString backing = work + QStringLiteral("/share-backing");
+    const QString mountPoint = work + QStringLiteral("/share");
+    MakeSeason(backing + QStringLiteral("/Season"), n, 3);
+    QDir().mkpath(mountPoint);
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral(SHARE_PATH), {QStringLiteral("--delay"), QStringLiteral("1"),
+                                              QStringLiteral("--threads"), backing, mountPoint});
+    if (!server.waitForReadyRead(30000)) {
+        out << "  scan on a share: skipped, the share did not mount\n";
+        server.waitForFinished(1000);
+        QDir(backing).removeRecursively();
+        return;
+    }
+    server.readAll(); // "mounted"
+    // The calls the share served since the last question, per run of runs, by operation. Each
+    // question is numbered, so that no answer to an earlier one is taken for its own.
+    int question = 0;
+    const auto calls = [&](int runs) {
+        const QByteArray number = QByteArray::number(++question);
+        server.write(number + '\n');
+        QStringList ops;
+        while (ops.value(0) != QLatin1String(number)) {
+            while (!server.canReadLine())
+                server.waitForReadyRead(-1);
+            ops = QString::fromUtf8(server.readLine().trimmed()).split(QLatin1Char(' '));
+        }
+        ops.removeFirst();
+        int total = 0;
+        for (QString &op : ops) {
+            const int count = op.section(QLatin1Char('='), 1).toInt() / runs;
+            total += count;
+            op = op.section(QLatin1Char('='), 0, 0) + QLatin1Char('=') + QString::number(count);
+        }
+        return QStringLiteral("%1 (%2)").arg(total).arg(ops.join(QLatin1Char(' ')));
+    };
+    // find takes tens of seconds here, and asks the same each time.
+    const int repeats = quick ? 1 : 3;
+    const QString season = mountPoint + QStringLiteral("/Season");
+    calls(1);
+    const double find = MedianMs(repeats, [&] { FindMs(season); });
+    const QString findCalls = calls(repeats);
+    const double cli = MedianMs(repeats, [&] { Preview(season); });
+    const QString cliCalls = calls(repeats);
+    Add(results, {QStringLiteral("cli preview on a share"), n, cli, QStringLiteral("find"), find});
+    {
+        WindowDriver window;
+        WaitUntilShown(window);
+        window.filename->setText(QStringLiteral("Show.S01E%1.720p"));
+        std::vector<double> scans;
+        calls(1);
+        for (int i = 0; i < repeats; ++i)
+            scans.push_back(Scan(window, season));
+        const QString windowCalls = calls(repeats);
+        if (window.tree->topLevelItemCount() != n)
+            qFatal("scan on a share: %d rows", window.tree->topLevelItemCount());
+        Add(results,
+            {QStringLiteral("scan on a share"), n, Median(scans), QStringLiteral("find"), find});
+        out << "  calls into the share, each run: find " << findCalls << "\n"
+            << "    cli preview " << cliCalls << "\n    window (dialog and scan) " << windowCalls
+            << '\n';
+    }
+    server.closeWriteChannel(); // unmounts
+    server.waitForFinished(30000);
+    QDir(backing).removeRecursively();
 }
 
 // One file of 128 MiB, then of 1 GiB, moved to another file system: the window's safe move
@@ -602,8 +701,8 @@ int main(int argc, char *argv[])
     const std::vector<int> sizes =
         quick ? std::vector<int>{10000, 100000} : std::vector<int>{1000, 10000, 100000};
     const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
-    // --only CASE runs one group (scan, move, journal, cli, across, copy, hardlink or memory),
-    // for profiling one cost at a time.
+    // --only CASE runs one group (scan, move, journal, cli, share, across, copy, hardlink or
+    // memory), for profiling one cost at a time.
     const int onlyAt = arguments.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt > 0 ? arguments.value(onlyAt + 1) : QString();
     const auto runs = [&](const char *group) {
@@ -644,6 +743,11 @@ int main(int argc, char *argv[])
         out << "size " << n << ": cli preview\n";
         out.flush();
         BenchCliPreview(work.path(), n, results);
+    }
+    if (runs("share")) {
+        out << "size 2000: scan on a share\n";
+        out.flush();
+        BenchShare(work.path(), quick, results);
     }
     if (runs("across")) {
         out << "128 MiB and 1 GiB: move across file systems\n";

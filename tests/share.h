@@ -20,12 +20,13 @@ struct Share
     static constexpr char kRefused[] =
         "FUSE or mounting is refused here (the message is in the log)";
 
-    // Mounts the share, or finds that FUSE or mounting is refused here. False when the server
-    // failed otherwise; its messages are in the log.
-    bool Mount()
+    // Mounts the share with share.py's options, or finds that FUSE or mounting is refused here.
+    // False when the server failed otherwise; its messages are in the log.
+    bool Mount(const QStringList &options = {})
     {
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start(QStringLiteral(SHARE_PATH), {backing.path(), mountPoint.path()});
+        server.start(QStringLiteral(SHARE_PATH),
+                     options + QStringList{backing.path(), mountPoint.path()});
         if (server.waitForReadyRead(30000))
             return true;
         server.waitForFinished(1000);

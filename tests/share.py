@@ -5,14 +5,22 @@
 # through FUSE, but refuses hard links and, as a FUSE 2 file system, renames that refuse to
 # replace. Prints "mounted" once it serves; unmounts when its standard input closes, which also
 # happens when the test that started it dies. Exits with 77 where FUSE or mounting is refused.
-# Usage: share.py FOLDER MOUNTPOINT
+# Usage: share.py [--delay MS] [--threads] FOLDER MOUNTPOINT
+# --delay makes every call wait MS milliseconds, a round trip to a file server; --threads serves
+# several calls at once, as a file server does, rather than one at a time in order. Each word on
+# its standard input makes it print that word and the calls served since the last word, counted
+# by operation, as one line on its standard output ("3 getattr=12 opendir=3 ...").
 import errno
 import os
 import signal
 import sys
 import threading
+import time
+from collections import Counter
 
 from fusepy import FUSE, FuseOSError, Operations
+
+counting = threading.Lock()  # calls come from several threads with --threads
 
 
 class Share(Operations):
@@ -20,11 +28,16 @@ class Share(Operations):
     chmod, chown, mkdir, mknod, open = os.chmod, os.chown, os.mkdir, os.mknod, os.open
     readlink, rmdir, unlink = os.readlink, os.rmdir, os.unlink
 
-    # Every call gets the path under FOLDER; the plain ones pass straight through, one a line.
-    def __init__(self, root): self.root = root
-    def __call__(self, op, path, *args): return getattr(self, op)(self.root + (path or ''), *args)
+    def __init__(self, root, delay): self.root, self.delay, self.calls = root, delay, Counter()
+
+    # Every call is counted, waits, and gets the path under FOLDER; the plain ones pass straight
+    # through, one a line.
+    def __call__(self, op, path, *args):
+        with counting: self.calls[op] += 1
+        time.sleep(self.delay)
+        return getattr(self, op)(self.root + (path or ''), *args)
+
     def init(self, path): print('mounted', flush=True)
-    def readdir(self, path, fh): return ['.', '..'] + os.listdir(path)
     def rename(self, path, new): os.rename(path, self.root + new)
     def symlink(self, path, target): os.symlink(target, path)
     def truncate(self, path, length, fh=None): os.truncate(path, length)
@@ -33,6 +46,14 @@ class Share(Operations):
     def read(self, path, size, offset, fh): return os.pread(fh, size, offset)
     def write(self, path, data, offset, fh): return os.pwrite(fh, data, offset)
     def release(self, path, fh): os.close(fh)
+
+    def readdir(self, path, fh):
+        # Another client at the worst moment: a file whose name starts with "becomes-folder" is
+        # a folder by the time the listing's reader asks what it is.
+        names = os.listdir(path)
+        for turned in (os.path.join(path, n) for n in names if n.startswith('becomes-folder')):
+            if os.path.isfile(turned): os.remove(turned); os.mkdir(turned)
+        return ['.', '..'] + names
 
     def getattr(self, path, fh=None):
         st = os.lstat(path)
@@ -57,15 +78,20 @@ class Share(Operations):
                 os.rename(path + '~', path)
 
 
-def unmount_when_input_closes():
-    sys.stdin.read()
+def answer_input(share):
+    for line in sys.stdin:
+        with counting: calls, share.calls = share.calls, Counter()
+        print(line.strip(), *(f'{op}={n}' for op, n in sorted(calls.items())), flush=True)
     signal.pthread_kill(threading.main_thread().ident, signal.SIGTERM)
 
 
-threading.Thread(target=unmount_when_input_closes, daemon=True).start()
+folder, mountpoint, options = sys.argv[-2], sys.argv[-1], sys.argv[1:-2]
+delay = float(options[options.index('--delay') + 1]) if '--delay' in options else 0
+share = Share(folder, delay / 1000)
+threading.Thread(target=answer_input, args=(share,), daemon=True).start()
 try:
-    # Nothing cached, as on a share that others write to; one request at a time, in order.
-    FUSE(Share(sys.argv[1]), sys.argv[2], foreground=True, nothreads=True, use_ino=True,
+    # Nothing cached, as on a share that others write to.
+    FUSE(share, mountpoint, foreground=True, nothreads='--threads' not in options, use_ino=True,
          hard_remove=True, entry_timeout=0, negative_timeout=0, attr_timeout=0)
 except RuntimeError:
     sys.exit(77)

@@ -42,17 +42,18 @@ fault "subfolders sorted case-sensitively" src/files/scan.cpp \
     'const int byCase = CompareIgnoringCase(name(a), name(b));' \
     'const int byCase = name(a).compare(name(b));'
 fault "the smallest file chosen" src/files/scan.cpp \
-    'if (found && size < bestSize)' 'if (found && size > bestSize)'
+    'if (listing.found && size < bestSize)' 'if (listing.found && size > bestSize)'
 fault "a tie in size won by the later name" src/files/scan.cpp \
-    'QFile::decodeName(rawName) >= QFile::decodeName(bestRawName))' \
-    'QFile::decodeName(rawName) <= QFile::decodeName(bestRawName))'
+    'QFile::decodeName(rawName) >= QFile::decodeName(listing.name.c_str()))' \
+    'QFile::decodeName(rawName) <= QFile::decodeName(listing.name.c_str()))'
 fault "hidden files counted" src/files/scan.cpp \
     "if (entry->d_name[0] == '.') //" \
     "if (entry->d_name[0] == '.' && (!entry->d_name[1] || entry->d_name[1] == '.')) //"
 fault "an empty root turned into /" src/files/scan.cpp \
     "if (root.isEmpty() || root.endsWith(QLatin1Char('/')))" "if (root.endsWith(QLatin1Char('/')))"
 fault "a name that is not valid UTF-8 moved all the same" src/files/scan.cpp \
-    'if (!found || (why && !Representable(bestName, bestRawName.constData()))) {' 'if (!found) {'
+    'if (!listing.found || (why && !Representable(bestName, listing.name.c_str()))) {' \
+    'if (!listing.found) {'
 fault "a sidecar's stem compared with its letter case" src/files/scan.cpp \
     'if (name.startsWith(prefix, Qt::CaseInsensitive))' 'if (name.startsWith(prefix))'
 fault "a sidecar's stem needs no dot after it" src/files/scan.cpp \
@@ -71,6 +72,16 @@ fault "a Subtitles folder's name compared with its letter case" src/files/scan.c
     'sub.compare(QLatin1String("Subtitles")) != 0)'
 fault "any file of a Subs folder taken as a subtitle" src/files/scan.cpp \
     'if (Representable(name, raw) && isSubtitle(name))' 'if (Representable(name, raw))'
+
+# The scan's folders listed several at once.
+fault "parallel scan: a release put in the next folder's row" src/files/inorder.h \
+    'take(i, slot);' 'take(i, answers[(i + 1) % window]);'
+fault "parallel scan: an answer taken twice, another lost" src/files/inorder.h \
+    'answered[i % window] = false;' ''
+fault "parallel scan: an answer taken before a helper gave it" src/files/inorder.h \
+    'ready.wait(lock, [&] { return bool(answered[i % window]); });' ''
+fault "parallel scan: a folder whose type only a stat tells left out" src/files/scan.cpp \
+    'toAsk.emplace_back(entry->d_name);' ';'
 
 # The safe move.
 fault "the rename replaces what is at the target" src/files/safemove.cpp \
@@ -162,6 +173,7 @@ fault "column 0 editable" src/gui/gui.cpp \
     'fileTree->setItemDelegateForColumn(0, new NoEditDelegate(this));' ''
 fault "a name typed by hand survives the next keystroke" src/gui/releaserow.cpp \
     '++generation;' ''
+fault "a row's tick cannot be taken off" src/gui/releaserow.cpp 'tick = state;' ''
 fault "a name typed by hand ignored" src/gui/releaserow.cpp \
     'if (column == 2 && IsText(role) && typedIn != naming->generation) {' \
     'if (column == 2 && IsText(role)) {'

@@ -3,13 +3,17 @@
 
 #include "scan.h"
 
+#include "inorder.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,15 +29,21 @@ namespace files {
 namespace {
 
 // Calls visit(name, size) for every non-hidden entry of the open folder dirFd that is of the
-// wanted type (S_IFDIR or S_IFREG), links counting as what they point at. Closes dirFd.
+// wanted type (S_IFDIR or S_IFREG), links counting as what they point at. Closes dirFd. With
+// helpers, the entries that need a stat are asked that many at once, and visited when all were
+// listed.
 template<typename Visit>
-void ForEachEntry(int dirFd, mode_t wanted, Visit visit)
+void ForEachEntry(int dirFd, mode_t wanted, Visit visit, int helpers = 0)
 {
     DIR *dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
         return;
     }
+    const auto ask = [dirFd, wanted](const char *name, struct stat &st) {
+        return ::fstatat(dirFd, name, &st, 0) == 0 && (st.st_mode & S_IFMT) == wanted;
+    };
+    std::vector<std::string> toAsk;
     while (const dirent *entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') // hidden entries, "." and ".."
             continue;
@@ -43,12 +53,23 @@ void ForEachEntry(int dirFd, mode_t wanted, Visit visit)
         if (typeKnown && mode_t(DTTOIF(entry->d_type)) != wanted)
             continue;
         struct stat st = {};
-        if (!typeKnown || wanted == S_IFREG) {
-            if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 || (st.st_mode & S_IFMT) != wanted)
-                continue;
-        }
-        visit(entry->d_name, qint64(st.st_size));
+        if (typeKnown && wanted != S_IFREG)
+            visit(entry->d_name, qint64(0));
+        else if (helpers > 0)
+            toAsk.emplace_back(entry->d_name);
+        else if (ask(entry->d_name, st))
+            visit(entry->d_name, qint64(st.st_size));
     }
+    InOrder<std::optional<qint64>>(
+        qsizetype(toAsk.size()), helpers,
+        [&](qsizetype i, std::optional<qint64> &size) {
+            struct stat st = {};
+            size = ask(toAsk[i].c_str(), st) ? std::optional(qint64(st.st_size)) : std::nullopt;
+        },
+        [&](qsizetype i, const std::optional<qint64> &size) {
+            if (size)
+                visit(toAsk[i].c_str(), *size);
+        });
     ::closedir(dir);
 }
 
@@ -122,46 +143,61 @@ bool Representable(const QString &name, const char *raw)
     return !name.contains(QChar::ReplacementCharacter) || QFile::encodeName(name) == raw;
 }
 
-// Without why, as the window scans; with it, a chosen file whose name is not representable
-// yields nothing, and why says what a folder that yields nothing lacks.
-std::optional<ReleaseFile> ScanFolder(const QString &absoluteRoot, const QString &rootPath,
-                                      const QString &folderPath, Skip *why)
+// What the listing of a release folder tells, learnt on any thread. The texts that outlive the
+// scan are made on the scan's own thread, from these, so that they sit where its memory does.
+struct Listing
 {
-    const QString relative = RelativeFolder(rootPath, folderPath);
-    const QString folder = UnderRoot(rootPath, folderPath) ? AbsoluteFolder(absoluteRoot, relative)
-                                                           : QDir::cleanPath(folderPath);
-    const int dirFd = OpenFolder(folder); // fails for anything that is not a folder
-    if (dirFd < 0) {
+    QString path;   // the folder's path as given, let go of once taken
+    QString folder; // the folder it names, absolute
+    int error = 0;  // why it could not be opened; 0 when it was
+    bool found = false;
+    std::string name; // its largest plain, non-hidden file, as named on the disk
+};
+
+// Lists the release folder listing.path into listing. The largest file; ties go to the name that
+// sorts first, compared case-sensitively. Names are decoded only to break a tie.
+void ListFolder(const QString &absoluteRoot, const QString &rootPath, Listing &listing)
+{
+    listing.folder = UnderRoot(rootPath, listing.path)
+                         ? AbsoluteFolder(absoluteRoot, RelativeFolder(rootPath, listing.path))
+                         : QDir::cleanPath(listing.path);
+    listing.found = false;
+    const int dirFd = OpenFolder(listing.folder); // fails for anything that is not a folder
+    listing.error = dirFd < 0 ? errno : 0;
+    if (dirFd < 0)
+        return;
+    qint64 bestSize = -1;
+    ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size) {
+        if (listing.found && size < bestSize)
+            return;
+        if (listing.found && size == bestSize &&
+            QFile::decodeName(rawName) >= QFile::decodeName(listing.name.c_str()))
+            return;
+        listing.found = true;
+        bestSize = size;
+        listing.name = rawName;
+    });
+}
+
+// The release that listing found. Without why, as the window scans; with it, a chosen file whose
+// name is not representable yields nothing, and why says what a folder that yields nothing lacks.
+std::optional<ReleaseFile> Release(const Listing &listing, const QString &relative, Skip *why)
+{
+    if (listing.error != 0) {
         // A folder name that was not valid UTF-8 lost its bytes when it was read.
         if (why)
-            *why = errno == ENOENT && folder.contains(QChar::ReplacementCharacter)
+            *why = listing.error == ENOENT && listing.folder.contains(QChar::ReplacementCharacter)
                        ? Skip::NameNotRepresentable
                        : Skip::Unreadable;
         return std::nullopt;
     }
-
-    // The largest file; ties go to the name that sorts first, compared case-sensitively. Names
-    // are decoded only to break a tie, and once at the end.
-    bool found = false;
-    qint64 bestSize = -1;
-    QByteArray bestRawName;
-    ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size) {
-        if (found && size < bestSize)
-            return;
-        if (found && size == bestSize &&
-            QFile::decodeName(rawName) >= QFile::decodeName(bestRawName))
-            return;
-        found = true;
-        bestSize = size;
-        bestRawName = rawName;
-    });
-    const QString bestName = QFile::decodeName(bestRawName);
-    if (!found || (why && !Representable(bestName, bestRawName.constData()))) {
+    const QString bestName = QFile::decodeName(listing.name.c_str());
+    if (!listing.found || (why && !Representable(bestName, listing.name.c_str()))) {
         if (why)
-            *why = found ? Skip::NameNotRepresentable : Skip::NoFile;
+            *why = listing.found ? Skip::NameNotRepresentable : Skip::NoFile;
         return std::nullopt;
     }
-    return ReleaseFile{relative, WithTrailingSlash(folder) + bestName, bestName};
+    return ReleaseFile{relative, WithTrailingSlash(listing.folder) + bestName, bestName};
 }
 
 } // namespace
@@ -173,9 +209,11 @@ QStringList Subfolders(const QString &folder)
         return {};
     const QString base = WithTrailingSlash(folder);
     QStringList paths;
-    ForEachEntry(dirFd, S_IFDIR, [&](const char *rawName, qint64) {
-        paths.append(base + QFile::decodeName(rawName));
-    });
+    // On a share the listing seldom tells types, and each entry's stat is a round trip.
+    ForEachEntry(
+        dirFd, S_IFDIR,
+        [&](const char *rawName, qint64) { paths.append(base + QFile::decodeName(rawName)); },
+        ScanHelpers);
     // Ordered by name ignoring letter case, as a folder listing is; names that differ only in
     // case keep a fixed order. Sorting the paths themselves keeps one string per folder.
     const auto name = [&base](const QString &path) { return QStringView(path).mid(base.size()); };
@@ -201,13 +239,24 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
 {
     const QString absoluteRoot = QDir(rootPath).absolutePath();
     Skip why = Skip::NoFile;
-    for (QString &path : folderPaths) {
-        const QString folderPath = std::exchange(path, QString());
-        if (auto release = ScanFolder(absoluteRoot, rootPath, folderPath, skipped ? &why : nullptr))
-            found(std::move(*release));
-        else if (skipped)
-            skipped->append({RelativeFolder(rootPath, folderPath), why});
-    }
+    // Held here, so that the list goes as soon as the scan ends, not when the caller's does.
+    QStringList folders = std::move(folderPaths);
+    QString *paths = folders.data(); // shared with nothing, so that helpers may take them
+    // Several folders are listed at once, as on a share each question waits for an answer;
+    // their releases are still handed on one by one, in order, on this thread.
+    InOrder<Listing>(
+        folders.size(), ScanHelpers,
+        [&](qsizetype i, Listing &listing) {
+            listing.path = std::exchange(paths[i], QString());
+            ListFolder(absoluteRoot, rootPath, listing);
+        },
+        [&](qsizetype, Listing &listing) {
+            const QString relative = RelativeFolder(rootPath, std::exchange(listing.path, {}));
+            if (auto release = Release(listing, relative, skipped ? &why : nullptr))
+                found(std::move(*release));
+            else if (skipped)
+                skipped->append({relative, why});
+        });
 }
 
 QString ChosenFilePath(const QString &absoluteRoot, const QString &folder, const QString &fileName)

@@ -43,12 +43,14 @@ QString SkipName(Skip reason);
 
 // Scans the release folders of folderPaths, in order: in each, the largest plain, non-hidden file
 // directly inside (the path resolved against rootPath), ties going to the name that sorts first
-// case-sensitively. Each release goes to found as soon as it is known and each folder path is let
-// go of once scanned, so that neither all paths nor all releases need be held at once. A folder
-// that cannot be entered or holds no such file yields nothing. With skipped, as the command line
-// scans, every folder that yields nothing is appended there with its reason, and so is one whose
-// chosen file's name is not valid UTF-8 (that file would be moved under another name); without
-// it, as the window scans, such a file yields its release all the same.
+// case-sensitively. Each release goes to found, on the calling thread and in order, as soon as it
+// and those before it are known; where listings are slow, as on a share, several folders are
+// listed at once by threads of the scan's own. Each folder path is let go of once scanned, so
+// that neither all paths nor all releases need be held at once. A folder that cannot be entered
+// or holds no such file yields nothing. With skipped, as the command line scans, every folder
+// that yields nothing is appended there with its reason, and so is one whose chosen file's name
+// is not valid UTF-8 (that file would be moved under another name); without it, as the window
+// scans, such a file yields its release all the same.
 void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
                         const std::function<void(ReleaseFile &&)> &found,
                         QList<SkippedFolder> *skipped = nullptr);

@@ -32,7 +32,6 @@ ReleaseRow::ReleaseRow(std::shared_ptr<const RowNaming> naming, files::ReleaseFi
     , fileName(std::move(release.fileName))
 {
     setFlags(flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
-    setCheckState(0, Qt::Checked);
 }
 
 QVariant ReleaseRow::data(int column, int role) const
@@ -42,6 +41,8 @@ QVariant ReleaseRow::data(int column, int role) const
             return QVariant(); // nothing computed since the scan: the column stays empty
         return naming->patterns->TargetName(text(0), text(1));
     }
+    if (column == 0 && role == Qt::CheckStateRole)
+        return tick;
     // Whatever was set on the row itself comes first, as on any item.
     const QVariant stored = QTreeWidgetItem::data(column, role);
     if (stored.isValid() || (column != 0 && column != 1))
@@ -55,6 +56,14 @@ QVariant ReleaseRow::data(int column, int role) const
 
 void ReleaseRow::setData(int column, int role, const QVariant &value)
 {
+    if (column == 0 && role == Qt::CheckStateRole) {
+        const auto state = Qt::CheckState(value.toInt());
+        if (state != tick) {
+            tick = state;
+            emitDataChanged();
+        }
+        return;
+    }
     if (column == 2 && IsText(role)) {
         const bool wasShown = typedIn == naming->generation;
         typedIn = naming->generation;

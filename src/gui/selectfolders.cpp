@@ -58,6 +58,8 @@ void Gui::SelectFolders()
     // rows scattered in memory, they took longer than the suggestion itself.
     const bool suggest = filenameEdit->text().isEmpty();
     QStringList folderTexts;
+    if (suggest)
+        folderTexts.reserve(releaseFolders.size()); // grown by appending, it held twice as much
     // Each folder path goes once it is scanned and each release becomes its row at once: with
     // many folders, lists of all paths and all releases would hold memory while the rows grow.
     files::ScanReleaseFolders(rootPath, std::move(releaseFolders),
