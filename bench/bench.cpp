@@ -3,13 +3,14 @@
 
 // Measures the costs a user feels, each beside a floor measured in the same run: a keystroke in
 // the output pattern, the pattern suggestion, the folder scan on a disk and on a share, "Process",
-// the journal of a command line run, the memory the window needs for its rows, and the web
-// server's scan, a screen of its rows and its memory. Makes its own data in a temporary folder
-// and removes it.
+// the journal of a command line run, a copy and hard links by the command line's actions, the
+// memory the window needs for its rows, and the web server's scan, a screen of its rows and its
+// memory. Makes its own data in a temporary folder and removes it.
 //
 // Usage: move-rename-bench [--quick] [--json FILE] [--plot FILE.svg [--from FILE.json]]
 
 #include "naming.h"
+#include "plan.h"
 #include "plot.h"
 #include "safemove.h"
 #include "windowdriver.h"
@@ -700,6 +701,88 @@ void BenchMoveAcross(const QString &work, std::vector<Result> &results)
     QDir(from).removeRecursively();
 }
 
+// One file of 1 GiB copied on one file system by the copy action, beside GNU cp. The copy action
+// flushes the copy to disk before it publishes it, which cp does not; in memory that costs
+// nothing, so the copy itself is compared.
+void BenchCopy(const QString &work, std::vector<Result> &results)
+{
+    constexpr qint64 size = qint64(1) << 30;
+    const QString folder = work + QStringLiteral("/copy");
+    const QString source = folder + QStringLiteral("/big.mkv");
+    const QString target = folder + QStringLiteral("/copy.mkv");
+    QDir().mkpath(folder);
+    const QString write = QStringLiteral("head -c %1 /dev/zero >'%2'").arg(size).arg(source);
+    if (QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), write}) != 0)
+        qFatal("copy: cannot write %s", qPrintable(source));
+    std::vector<double> ours, cp;
+    const auto timed = [&](std::vector<double> &times, const std::function<bool()> &copy) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!copy())
+            qFatal("copy: a copy failed");
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (QFileInfo(target).size() != size || !QFile::remove(target))
+            qFatal("copy: the copy did not arrive whole");
+    };
+    const auto action = [&] {
+        return files::PlaceFile(files::Action::Copy, source, folder, QStringLiteral("copy.mkv"));
+    };
+    const auto gnuCp = [&] {
+        return QProcess::execute(QStringLiteral("cp"), {source, target}) == 0;
+    };
+    // The first round only warms up; which side goes first changes every round.
+    for (int i = 0; i < 7; ++i) {
+        timed(i % 2 ? ours : cp, i % 2 ? std::function<bool()>(action) : gnuCp);
+        timed(i % 2 ? cp : ours, i % 2 ? std::function<bool()>(gnuCp) : action);
+        if (i == 0)
+            ours.clear(), cp.clear();
+    }
+    Add(results, {QStringLiteral("copy (MiB)"), int(size >> 20), Median(ours),
+                  QStringLiteral("GNU cp"), Median(cp)});
+    QDir(folder).removeRecursively();
+}
+
+// n rows hard-linked by the plan library with its journal (beside the data), beside a bare loop
+// of link(2) over the same files: what the run adds to the links themselves.
+void BenchHardlink(const QString &work, int n, std::vector<Result> &results)
+{
+    const QString season = work + QStringLiteral("/hardlink/Season");
+    MakeSeason(season, n, 1);
+    std::vector<double> ours, bare;
+    for (int i = 0; i < 5; ++i) {
+        plan::Plan made = plan::MakePlan(season + QLatin1Char('/'), files::Subfolders(season),
+                                         QStringLiteral("Show.S01E%1.720p.HDTV.x264-GRP"),
+                                         QStringLiteral("%1"), false, files::Action::Hardlink);
+        std::vector<std::pair<QByteArray, QByteArray>> links;
+        for (const plan::PlanRow &row : std::as_const(made.rows))
+            links.emplace_back(QFile::encodeName(row.release.absolutePath),
+                               QFile::encodeName(row.targetPath));
+        const auto unlinkAll = [&] {
+            for (const auto &link : links)
+                ::unlink(link.second.constData());
+        };
+        QString error;
+        QElapsedTimer timer;
+        timer.start();
+        const int failures = plan::ApplyPlan(
+            made, work + QStringLiteral("/hardlink/%1.jsonl").arg(i), {}, {}, {}, &error);
+        ours.push_back(timer.nsecsElapsed() / 1e6);
+        if (failures != 0 || int(links.size()) != n)
+            qFatal("hardlink: the run failed: %s", qPrintable(error));
+        unlinkAll();
+        timer.restart();
+        for (const auto &link : links) {
+            if (::link(link.first.constData(), link.second.constData()) != 0)
+                qFatal("hardlink: link(2) failed");
+        }
+        bare.push_back(timer.nsecsElapsed() / 1e6);
+        unlinkAll();
+    }
+    Add(results,
+        {QStringLiteral("hardlink"), n, Median(ours), QStringLiteral("link loop"), Median(bare)});
+    QDir(work + QStringLiteral("/hardlink")).removeRecursively();
+}
+
 // Peak resident memory in MB of a child process holding a window with n rows.
 double PeakMb(const QString &work, int n)
 {
@@ -819,8 +902,8 @@ int main(int argc, char *argv[])
     const std::vector<int> sizes =
         quick ? std::vector<int>{10000, 100000} : std::vector<int>{1000, 10000, 100000};
     const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
-    // --only CASE runs one group (scan, move, journal, cli, share, web, page, across or memory),
-    // for profiling one cost at a time.
+    // --only CASE runs one group (scan, move, journal, cli, share, web, page, across, copy,
+    // hardlink or memory), for profiling one cost at a time.
     const int onlyAt = arguments.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt > 0 ? arguments.value(onlyAt + 1) : QString();
     const auto runs = [&](const char *group) {
@@ -883,6 +966,16 @@ int main(int argc, char *argv[])
         out << "size 100000: the page in a browser\n";
         out.flush();
         BenchPage(work.path(), 100000, results);
+    }
+    if (runs("copy")) {
+        out << "1 GiB: copy on one file system\n";
+        out.flush();
+        BenchCopy(work.path(), results);
+    }
+    if (runs("hardlink")) {
+        out << "size 10000: hard links\n";
+        out.flush();
+        BenchHardlink(work.path(), 10000, results);
     }
     const QString emptySeason = work.path() + QStringLiteral("/memory/Season");
     QDir().mkpath(emptySeason);

@@ -19,6 +19,13 @@ _move_rename_cli()
         case $value in
             DIR) _filedir -d ;;
             *FILE* | JOURNAL) _filedir ;;
+            ACTION)
+                # The program names every action when it is given none it knows.
+                local actions
+                actions=$(LC_ALL=C "$(dequote "$1")" --action '' 2>&1 |
+                    sed -nE "s/.*unknown action '' \((.*)\)$/\1/p" | tr -d ,)
+                COMPREPLY=($(compgen -W '$actions' -- "$cur"))
+                ;;
         esac
         # Any other value, such as a PATTERN, is free text.
         [[ $value ]] && return

@@ -73,6 +73,7 @@ offers "$(grep -e '^--' <<<"$options")" --
 offers Season ''
 offers Season --root ''
 offers '' --filename ''
+offers "$(printf '%s\n' hardlink hardlink-or-copy)" --action hard
 offers "$(printf '%s\n' Season file | sort)" --undo ''
 
 desktop=$prefix/share/applications/move-rename.desktop

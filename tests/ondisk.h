@@ -39,15 +39,20 @@ inline QByteArray Snapshot(const QString &path)
            (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly) ? file.readAll() : "");
 }
 
-// The snapshot of every file and link under folder, hidden ones included.
-inline QMap<QString, QByteArray> Tree(const QString &folder)
+// The snapshot of every file and link under folder, hidden ones included, and with folders,
+// every folder as "folder" (its time changes with what it holds).
+inline QMap<QString, QByteArray> Tree(const QString &folder, bool folders = false)
 {
     QMap<QString, QByteArray> entries;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+    QDirIterator it(folder,
+                    QDir::Files | QDir::Hidden | QDir::System |
+                        (folders ? QDir::Dirs | QDir::NoDotAndDotDot : QDir::Filters()),
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        entries[path] = Snapshot(path);
+        entries[path] = folders && it.fileInfo().isDir() && !it.fileInfo().isSymLink()
+                            ? QByteArray("folder")
+                            : Snapshot(path);
     }
     return entries;
 }

@@ -10,9 +10,11 @@
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <climits>
 
 #include <linux/capability.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 // The command line front end, run as the built program in a fresh folder tree for every case.
 class tst_Cli : public QObject
@@ -91,6 +93,7 @@ private slots:
                                     {"conflict", QVariant()},
                                     {"sidecars", QVariantList()}});
         const QVariantMap plan{{"root", window.RootFolder() + "/"},
+                               {"action", "move"},
                                {"rows", rows},
                                {"skipped", QVariantList()},
                                {"filename_pattern", window.filename->text()},
@@ -107,7 +110,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("errors"); // regular expressions, one per line of stderr
         QTest::addColumn<QStringList>("output"); // regular expressions matched in stdout, in order
-        // "source>target" in R; without a target the file left R.
+        // "source>target" in R (or ../fs) moved, without a target it left them; "source=target"
+        // copied or hard-linked (the same snapshot); "source@target" a symbolic link to it.
         QTest::addColumn<QStringList>("moves");
 
         const auto row = [](const char *tag, const QString &command, int status,
@@ -141,15 +145,19 @@ private slots:
             {"Ep1.mkv: a sidecar cannot move: one.srt: target exists", "duplicate", "exists",
              "exists", "empty", "journal: "},
             {"Ep4.a/five.mkv>Ep4.mkv", "Ep4.a/five.en.srt>Ep4.en.srt", "Ep4.a/FIVE.nfo>Ep4.nfo",
-             "Ep4.a/english.srt>Ep4.english.srt", "Ep4.a/subs/English.srt>Ep4.English.srt"},
-            "touch Ep1.a/one.srt Ep1.srt && cd Ep4.a && mkdir Other subs && touch five.en.srt "
-            "FIVE.nfo english.srt subs/English.srt five-x.nfo .five.srt Other/a.srt subs/a.txt",
+             "Ep4.a/english.srt>Ep4.english.srt", "Ep4.a/subs/English.SRT>Ep4.English.SRT",
+             "Ep4.a/SUBTITLES/forced.ass>Ep4.forced.ass"},
+            "touch Ep1.a/one.srt Ep1.srt && cd Ep4.a && mkdir Other subs SUBTITLES && touch "
+            "five.en.srt FIVE.nfo english.srt subs/English.SRT five-x.nfo .five.srt Other/a.srt "
+            "subs/a.txt SUBTITLES/forced.ass",
             {"^Ep1.a +one.mkv +Ep1.mkv +sidecar$", "^ +one.srt +Ep1.srt +exists$",
              "^Ep4.a +five.mkv +Ep4.mkv$", "^ +FIVE.nfo +Ep4.nfo$", "^ +five.en.srt +Ep4.en.srt$",
-             "^ +english.srt +Ep4.english.srt$", "^ +subs/English.srt +Ep4.English.srt$"});
+             "^ +SUBTITLES/forced.ass +Ep4.forced.ass$", "^ +english.srt +Ep4.english.srt$",
+             "^ +subs/English.SRT +Ep4.English.SRT$"});
         row("across file systems: a sidecar that fails to move takes its row back",
             "--apply --sidecars --root ../fs --filename Ep%1.a Ep4.a Ep2.a", 1,
-            {"five.en.srt: copy: " + qt_error_string(ENOSPC), "journal: "}, {"Ep2.a/three.mkv>"},
+            {"five.en.srt: copy: " + qt_error_string(ENOSPC), "journal: "},
+            {"Ep2.a/three.mkv>../fs/2.mkv"},
             "head -c 63M /dev/zero >../fs/full && head -c 700000 /dev/zero >Ep4.a/five.mkv && "
             "head -c 600000 /dev/zero >Ep4.a/five.en.srt");
         row("one release folder", "--apply --json --release --filename Ep%1.a Ep4.a", 0,
@@ -160,6 +168,111 @@ private slots:
         row("patterns capture nothing: the bare extension is empty",
             "--apply --filename Ep4.a%1 Ep4.a Ep2.a", 1,
             {"five.mkv -> .*/R/.mkv: empty", "three.mkv -> .*/R/.mkv: empty", "journal: "});
+
+        // Each action with a sidecar, on one file system, across two and on the share, then undone:
+        // what the run made goes, the sources never move.
+        for (const QString place : {"one file system", "across file systems", "on the share"}) {
+            const QString to = place.startsWith("across") ? "../fs/" : "";
+            const QString act =
+                "--apply --sidecars --filename Ep%1.a --root ./" + to + " --action ";
+            const QStringList made{"Ep4.a/five.mkv=" + to + "4.mkv",
+                                   "Ep4.a/five.en.srt=" + to + "4.en.srt",
+                                   "Ep2.a/three.mkv=" + to + "2.mkv"};
+            const QStringList gone{to + "4.mkv>", to + "4.en.srt>", to + "2.mkv>"};
+            const bool noLinks = place != "one file system";
+            const QString sidecar = "touch Ep4.a/five.en.srt";
+            const QString linkError = place.startsWith("across")
+                                          ? "hard links cannot cross file systems"
+                                          : "no hard link can be made here";
+            const QMap<QString, QString> words{{"copy", "copied"},
+                                               {"hardlink", "hard-linked"},
+                                               {"hardlink-or-copy", "hard-linked"},
+                                               {"symlink", "symlinked"}};
+            for (const QString &action : words.keys()) {
+                const QString tag = place + ": " + action;
+                const bool refused = action == "hardlink" && noLinks;
+                QStringList moves = refused ? QStringList() : made;
+                if (action == "symlink")
+                    moves.replaceInStrings("=", "@");
+                row(qPrintable(tag), act + action + " Ep4.a Ep2.a", refused ? 1 : 0,
+                    refused ? QStringList{"five.mkv -> .*4.mkv: " + linkError,
+                                          "three.mkv -> .*2.mkv: " + linkError, "journal: "}
+                            : QStringList{"journal: "},
+                    moves, sidecar,
+                    {"^action: " + action + "$",
+                     action == "hardlink-or-copy" && noLinks
+                         ? "^copied, no hard link possible: 4.mkv$(?s:.*)^2 copied, 0 failed$"
+                     : refused ? "^0 hard-linked, 2 failed$"
+                               : QString("^2 ") + words.value(action) + ", 0 failed$"});
+                if (!refused)
+                    row(qPrintable(tag + ", undone"), "--undo --apply", 0, {}, gone,
+                        sidecar + " && move-rename-cli " + act + action + " Ep4.a Ep2.a");
+            }
+        }
+        // Undo removes a copy or a link only while it is what the run made.
+        const QString copy = "move-rename-cli --apply --filename Ep%1.a --release --action ";
+        for (const auto &[tag, action, change, reason] :
+             std::initializer_list<std::array<const char *, 4>>{
+                 {"undo refused: hard link replaced by a copy", "hardlink",
+                  "cp -p 4.mkv ../t && mv ../t 4.mkv",
+                  "the target is no longer a link to the source"},
+                 {"undo refused: symbolic link changed", "symlink", "ln -sfn Ep1.a/one.mkv 4.mkv",
+                  "the target is no longer the link made"},
+                 {"undo refused: copy grew", "copy",
+                  "touch -r 4.mkv ../t && echo y >>4.mkv && touch -r ../t 4.mkv",
+                  "the copy differs from its source"},
+                 {"undo refused: copy rewritten, same size and time", "copy",
+                  "printf y | dd of=4.mkv conv=notrunc status=none && touch -r Ep4.a/five.mkv "
+                  "4.mkv",
+                  "the copy differs from its source"}})
+            row(tag, "--undo --apply", 1,
+                {QString("failed: .*/R/4.mkv -> .*/R/Ep4.a/five.mkv: ") + reason}, {},
+                copy + action + " Ep4.a && " + change);
+        // Folders named by the output pattern are made as files arrive and removed by the undo
+        // when the run made them and they are empty; a folder that was there stays.
+        const QString season = "--apply --filename Ep%1.a --output 'S/Season 1/%1' Ep4.a Ep2.a";
+        row("folders made for the targets", season, 0, {"journal: "},
+            {"Ep4.a/five.mkv>S/Season 1/4.mkv", "Ep2.a/three.mkv>S/Season 1/2.mkv"});
+        row("undo: folders the run made removed, one that was there kept", "--undo --apply", 0, {},
+            {"S/Season 1/4.mkv>Ep4.a/five.mkv", "S/Season 1/2.mkv>Ep2.a/three.mkv", "S/Season 1>"},
+            "mkdir S && move-rename-cli " + season);
+        row("undo: a folder the run made that holds another file stays", "--undo --apply", 0, {},
+            {"S/Season 1/4.mkv>Ep4.a/five.mkv", "S/Season 1/2.mkv>Ep2.a/three.mkv"},
+            "move-rename-cli " + season + " && touch 'S/Season 1/x'");
+        // Nothing ever lands outside the root, nor where a file stands in for a folder.
+        const QString outside = "--filename Ep%1.a --output ";
+        row("a file where a folder is needed", outside + "S/%1 Ep4.a Ep2.a", 0, {}, {}, "touch S",
+            {"^Ep4.a +five.mkv +S/4.mkv +not a folder$"});
+        row("outside the root: ..", outside + "S/../../%1 Ep4.a Ep2.a", 0, {}, {}, {},
+            {"^Ep4.a +five.mkv +S/../../4.mkv +outside$"});
+        row("outside the root: absolute", outside + "/tmp/%1 Ep4.a Ep2.a", 0, {}, {}, {},
+            {"^Ep4.a +five.mkv +/tmp/4.mkv +outside$"});
+        row("outside the root: a link on the way", outside + "S/%1 Ep4.a Ep2.a", 0, {}, {},
+            "ln -s .. S", {"^Ep4.a +five.mkv +S/4.mkv +outside$"});
+        row("outside the root: a / from a captured field", "--filename %1 --root . N/Ep9 Ep4.a", 0,
+            {}, {}, "mkdir -p N/Ep9 && touch N/Ep9/x.mkv", {"^N/Ep9 +x.mkv +N/Ep9.mkv +outside$"});
+        // Where the kernel has no openat2, a walk that follows no link at all does its work.
+        const QString noOpenat2 = "strace -qq -o /dev/null -e inject=openat2:error=ENOSYS "
+                                  "move-rename-cli ";
+        row("without openat2: folders made for the targets", noOpenat2 + season, 0, {"journal: "},
+            {"Ep4.a/five.mkv>S/Season 1/4.mkv", "Ep2.a/three.mkv>S/Season 1/2.mkv"});
+        row("without openat2: outside the root by a link on the way",
+            noOpenat2 + outside + "S/%1 Ep4.a Ep2.a", 0, {}, {}, "mkdir ../out && ln -s ../out S",
+            {"^Ep4.a +five.mkv +S/4.mkv +outside$"});
+        // The journal's flush held back until S has become a link out of the root.
+        row("outside the root: a link put in place between preview and move",
+            "strace -qq -o /dev/null -e inject=fsync:delay_enter=1000000:when=1 move-rename-cli "
+            "--journal ../j --apply --filename Ep%1.a --output S/%1 Ep4.a Ep2.a & until [ -s ../j "
+            "]; do sleep 0.01; done; mv S ../S && ln -s ../out S; wait $!; s=$?; rm S && mv ../S "
+            "S && rmdir ../out && exit $s",
+            1,
+            {"five.mkv -> .*/R/S/4.mkv: outside the root", "three.mkv -> .*: outside the root",
+             "journal: "},
+            {}, "mkdir S ../out");
+        // A download client's hook: one release folder elsewhere is named by its own name.
+        row("one release folder outside the root",
+            "--apply --release " + outside + "%1 --action hardlink-or-copy --root ../fs Ep4.a", 0,
+            {"journal: "}, {"Ep4.a/five.mkv=../fs/4.mkv"}, {}, {"^Ep4.a +five.mkv +4.mkv$"});
 
         // The run of "conflicts" moves Ep1.a/one.mkv to Ep1.mkv and Ep4.a/five.mkv to Ep4.mkv;
         // then something changes, then it is undone.
@@ -196,10 +309,13 @@ private slots:
         undo("undo: temporary copy beside a target", "echo >.Ep1.mkv.3fa2c.part", 0, {},
              back + QStringList{".Ep1.mkv.3fa2c.part>"});
         undo("undo: torn last line", "truncate -s -3" + journal, 0, {}, back);
+        undo("undo refused: a release folder now a link out of the root",
+             "mkdir ../out && rmdir Ep4.a && ln -s ../out Ep4.a", 1,
+             {"failed: .*/R/Ep4.mkv -> .*/R/Ep4.a/five.mkv: outside the root"}, back.mid(0, 1));
         undo("undo refused: corrupted middle line", "sed -i 2s/,.*//" + journal, 2,
              {":2: malformed line"}, {});
-        undo("undo refused: newer format", "sed -i '1s/\"version\":1/\"version\":2/'" + journal, 2,
-             {":1: written in format version 2"}, {});
+        undo("undo refused: newer format", "sed -i '1s/\"version\":2/\"version\":3/'" + journal, 2,
+             {":1: written in format version 3"}, {});
         // Undone, then the same run again: undoing the first run again must not touch it.
         row("undo: undone already, nothing moves", "--undo --apply ../first", 0, {}, {},
             "move-rename-cli --journal ../first " + conflicts +
@@ -226,8 +342,14 @@ private slots:
         QFETCH(QStringList, moves);
 
         QCOMPARE(Run({"-c", setup}, "sh"), 0);
-        QMap<QString, QByteArray> expected = Tree(r);
-        QCOMPARE(Run({"-c", "move-rename-cli " + command}, "sh"), status);
+        const auto trees = [this] {
+            QMap<QString, QByteArray> tree = Tree(r, true);
+            tree.insert(Tree(r + "../fs", true));
+            return tree;
+        };
+        QMap<QString, QByteArray> expected = trees();
+        const bool whole = command.contains("move-rename-cli");
+        QCOMPARE(Run({"-c", whole ? command : "move-rename-cli " + command}, "sh"), status);
         const auto lines = QString(cli.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), errors.size());
         for (int i = 0; i < lines.size(); ++i)
@@ -238,10 +360,28 @@ private slots:
                                                  QRegularExpression::MultilineOption)),
                  qPrintable(out));
         // The moved files are at their targets, and everything else is as it was.
-        for (const QString &move : moves)
-            expected[r + move.section('>', 1)] = expected.take(r + move.section('>', 0, 0));
+        for (const QString &move : moves) {
+            const qsizetype at = move.indexOf(QRegularExpression("[>=@]"));
+            const QString source = r + move.left(at), target = r + move.mid(at + 1);
+            char text[PATH_MAX] = "/";
+            if (move[at] == '@') // leads to the source by a relative path
+                QVERIFY2(QFileInfo(target).canonicalFilePath() == source &&
+                             ::readlink(QFile::encodeName(target), text, PATH_MAX) > 0 &&
+                             text[0] != '/',
+                         qPrintable(move));
+            expected[target] = move[at] == '>'   ? expected.take(source)
+                               : move[at] == '=' ? expected.value(source)
+                                                 : Snapshot(target);
+        }
         expected.remove(r); // where the files that left R went
-        QCOMPARE(Tree(r), expected);
+        // Their folders are there; ../fs and R's parent are not part of the tree.
+        for (const QString &path : expected.keys()) {
+            for (QString up = QFileInfo(path).path();
+                 up.startsWith(r) && !up.endsWith("..") && !up.endsWith("../fs");
+                 up = QFileInfo(up).path())
+                expected[up] = "folder";
+        }
+        QCOMPARE(trees(), expected);
     }
 
     // A run killed at a random point, then undone, gives back the tree exactly: the files
@@ -250,27 +390,43 @@ private slots:
     {
         // strace kills the run at the n-th call of these, n random from 1 to 16.
         QTest::addColumn<QString>("calls");
-        QTest::newRow("one file system, at a random rename") << "renameat2";
+        QTest::addColumn<QString>("options"); // of a run that does more than move
+        QTest::newRow("one file system, at a random rename") << "renameat2"
+                                                             << "";
         // Without hard links, a move takes the target with an empty placeholder and renames over
         // it: killed in between, the placeholder stands at the target.
-        QTest::newRow("on the share: at a random rename over a placeholder") << "renameat";
-        QTest::newRow("across file systems, during a copy") << "copy_file_range,sendfile";
-        QTest::newRow("across file systems, copy published, source not yet removed") << "unlink";
+        QTest::newRow("on the share: at a random rename over a placeholder") << "renameat"
+                                                                             << "";
+        QTest::newRow("across file systems, during a copy") << "copy_file_range,sendfile"
+                                                            << "";
+        QTest::newRow("across file systems, copy published, source not yet removed") << "unlink"
+                                                                                     << "";
+        QTest::newRow("across file systems, the copy action during a copy")
+            << "copy_file_range,sendfile"
+            << "--action=copy";
+        QTest::newRow("on the share: the copy action at a rename over a placeholder")
+            << "renameat"
+            << "--action=copy";
+        QTest::newRow("across file systems, making a folder") << "mkdirat"
+                                                              << "--output=%1/%1/x";
     }
 
     void killed()
     {
         QFETCH(QString, calls);
+        QFETCH(QString, options);
         // Eight rows of a file and its subtitle in R/killed, moved into ../fs. The journal lies
         // outside R's parent, which the undo is to give back exactly.
         const QString journal = r + "../../" + QTest::currentDataTag();
         for (int i = 0; i < 8; ++i)
             QVERIFY(WriteFile(r + QString("killed/Ep%1/a.mkv").arg(i), 200) &&
                     WriteFile(r + QString("killed/Ep%1/a.en.srt").arg(i), 100));
-        const QMap<QString, QByteArray> before = Tree(r + "..");
-        const QStringList run{"-qq",     "-f",         "-o",         "/dev/null", CLI_PATH,
-                              "--apply", "--sidecars", "--filename", "Ep%1",      "--root",
-                              "../fs",   "--journal",  journal,      "killed"};
+        const QMap<QString, QByteArray> before = Tree(r + "..", true);
+        QStringList run{"-qq",     "-f",         "-o",         "/dev/null", CLI_PATH,
+                        "--apply", "--sidecars", "--filename", "Ep%1",      "--root",
+                        "../fs",   "--journal",  journal,      "killed"};
+        if (!options.isEmpty())
+            run.insert(5, options);
         const QString inject = "inject=" + calls + ":error=EIO:signal=SIGKILL:when=%1";
         for (int attempt = 0; attempt < 4; ++attempt) {
             QFile::remove(journal);
@@ -280,9 +436,11 @@ private slots:
             QVERIFY(!(QFile::permissions(journal) & (QFile::ReadGroup | QFile::ReadOther)));
             // The file in flight is at both ends (its placeholder, its copy, or its partial copy
             // at the target), except when killed just before its rename.
-            QCOMPARE(Tree(r + "..").size(), before.size() + (calls == "renameat2" ? 0 : 1));
+            if (options.isEmpty())
+                QCOMPARE(Tree(r + "..", true).size(),
+                         before.size() + (calls == "renameat2" ? 0 : 1));
             QCOMPARE(Run({"--undo", "--apply", journal}), 0);
-            QCOMPARE(Tree(r + ".."), before);
+            QCOMPARE(Tree(r + "..", true), before);
         }
     }
 };

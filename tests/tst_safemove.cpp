@@ -43,8 +43,16 @@ private slots:
                 for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
                     Row(onShare, QString("%1 at target, %2").arg(kind, how))
                         << QString(kind) + '/' + how << exists;
-            // The hidden temporary name must still fit the 255-byte limit.
+            // The other actions leave the source, and never replace anything either.
+            for (const char *action : {"copy", "hardlink", "symlink"})
+                for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
+                    Row(onShare, QString("%1 at target, %2").arg(kind, action))
+                        << QString(kind) + "/same file system/" + action << exists;
+            // The hidden temporary name must still fit the 255-byte limit. Each way of copying
+            // in turn, as where the kernel refuses the ones before it.
             Row(onShare, "several buffers, longest name") << "" << QString();
+            Row(onShare, "several buffers, by sendfile") << "way 1" << QString();
+            Row(onShare, "several buffers, by reads and writes") << "way 2" << QString();
             Row(onShare, "target disk full") << "full" << sys("copy", ENOSPC);
             // The copy is already published when the source refuses to go: it must be taken back.
             Row(onShare, "source cannot be removed") << "locked" << sys("remove source", EPERM);
@@ -71,7 +79,9 @@ private slots:
         if (!far.isValid() || QStorageInfo(local.path()) == QStorageInfo(far.path()))
             QSKIP("/dev/shm is missing or on the temp folder's file system");
         const bool contested = fault == "taken" || fault == "replaced" || fault == "written";
-        const bool oneFs = fault.endsWith("same file system") || contested;
+        const bool oneFs = fault.contains("same file system") || contested;
+        const files::Action action =
+            files::ActionFromName(fault.section('/', 2)).value_or(files::Action::Move);
         const QString destDir = far.path() + "/to";
         QVERIFY(QDir().mkpath(destDir));
         QStringList undo{"true"}; // run on every way out, including failed checks
@@ -84,13 +94,15 @@ private slots:
         }
         // Locally, where chattr works, unless it moves on the target's file system.
         const QString source = (oneFs ? far.path() : local.path()) + "/source";
-        const QString name = fault.isEmpty() ? "x" + QString(127, QChar(0xE9))
-                             : contested     ? fault + ".mp4" // calls the other client
-                                             : "clip.mp4";
+        const bool ways = fault.isEmpty() || fault.startsWith("way ");
+        files::SetFirstCopyWay(files::CopyWay(fault.mid(4).toInt()));
+        const QString name = ways        ? "x" + QString(127, QChar(0xE9))
+                             : contested ? fault + ".mp4" // calls the other client
+                                         : "clip.mp4";
         const QString dest = destDir + "/" + name;
         // Several copy buffers and more than the full disk takes; a period that divides no buffer
         // size, so that a misplaced or repeated chunk shows.
-        const int size = fault.isEmpty() || fault == "full" ? (3 << 20) + 123 : 50;
+        const int size = ways || fault == "full" ? (3 << 20) + 123 : 50;
         QVERIFY(WriteFile(source, QByteArray("0123456").repeated(size / 7 + 1).left(size)));
         QCOMPARE(::chmod(QFile::encodeName(source).constData(), 0640), 0);
         const timespec times[2] = {{1000000000, 111111111}, {1234567890, 987654321}};
@@ -127,7 +139,9 @@ private slots:
         };
 
         QString error = "stale";
-        const bool moved = files::MoveFile(source, dest, &error, progress);
+        const bool moved = action == files::Action::Move
+                               ? files::MoveFile(source, dest, &error, progress)
+                               : files::PlaceFile(action, source, destDir, name, nullptr, &error);
         const QByteArray after = Snapshot(dest);
         if (contested) { // their file stays, empty where it replaced our placeholder
             QVERIFY2(after.endsWith(fault == "replaced" ? " " : " theirs"), after.constData());

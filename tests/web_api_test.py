@@ -21,6 +21,7 @@ import urllib.parse
 SERVER, CLI = sys.argv[1], sys.argv[2]
 PASSWORD = "correct horse"
 results = {"passed": 0, "failed": 0}
+running = []  # the servers started, killed after each case
 
 
 def check(tag, ok, detail=""):
@@ -51,6 +52,7 @@ class Server:
         self.log = open(f"{top}/server.log", "w+")
         self.process = subprocess.Popen(args, env=self.env, stderr=subprocess.PIPE, text=True,
                                         errors="replace")
+        running.append(self.process)  # a case that breaks off still stops its server
         first = self.process.stderr.readline()
         self.port = int(first.rsplit(":", 1)[1].strip("/\n"))
         threading.Thread(target=lambda: [self.log.write(line) for line in self.process.stderr],
@@ -236,7 +238,7 @@ def session_flow(top):
                                   "Show - 1x4.mkv"], [None] * 4),
               ("Show - 1x0%1", 2, ["Show - 1x03.mkv", "Show - 1x04.mkv"], ["exists", None]),
               ("Same", 1, ["Same.mkv"] * 3, ["duplicate"] * 3),
-              ("../%1", 3, ["../4.mkv"], ["outside the root"])]
+              ("../%1", 3, ["../4.mkv"], ["outside"])]
     for output, offset, targets, conflicts in typing:
         status, _, answer = server.request("GET", rows_url + query(
             filename="Show.S01E0%1.720p", output=output, offset=offset, limit=10))
@@ -288,6 +290,19 @@ def session_flow(top):
         f"{root}/Season/Show.S01E01.720p-GRP/show.s01e01.mkv"), answer)
     status, _, history = server.request("GET", "/api/journals")
     check("history after the undo", history[0]["undone"] == "yes", history)
+
+    # The command line's actions and output folders, through the API alike.
+    status, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
+    status, lines, last = apply(server, scan["scan"], {
+        "filename": "Show.S01E0%1.720p", "output": "Show/S1/E%1", "action": "hardlink",
+        "unticked": [2]})
+    source = f"{root}/Season/Show.S01E02.720p-GRP/show.s01e02.mkv"
+    check("hard links into new folders", last["moved"] == 3 and os.path.exists(source) and
+          os.path.samefile(source, f"{root}/Season/Show/S1/E2.mkv"), (lines, last))
+    status, _, answer = server.request("POST", "/api/undo", {"journal": last["journal"],
+                                                             "apply": True})
+    check("undo of the links and their folders", answer["failed"] == 0 and
+          os.path.exists(source) and not os.path.exists(f"{root}/Season/Show"), answer)
     server.stop()
 
 
@@ -388,6 +403,9 @@ for case in [security_table, session_flow, tls, two_clients, garbage]:
             case(folder)
         except Exception as error:  # one broken case must not hide the others' results
             check(case.__name__, False, repr(error))
+        for process in running:
+            process.kill()
+        running.clear()
         print(f"{case.__name__}: {time.monotonic() - started:.1f} s")
 print(f"{results['passed']} passed, {results['failed']} failed")
 sys.exit(1 if results["failed"] else 0)

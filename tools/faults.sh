@@ -56,6 +56,22 @@ fault "a name that is not valid UTF-8 moved all the same" src/files/scan.cpp \
     'if (!listing.found) {'
 fault "a sidecar's stem compared with its letter case" src/files/scan.cpp \
     'if (name.startsWith(prefix, Qt::CaseInsensitive))' 'if (name.startsWith(prefix))'
+fault "a sidecar's stem needs no dot after it" src/files/scan.cpp \
+    "const QString prefix = stem + QLatin1Char('.');" 'const QString prefix = stem;'
+fault "the chosen file its own sidecar" src/files/scan.cpp \
+    'if (name == chosen.mid(slash + 1) || !Representable(name, raw))' \
+    'if (!Representable(name, raw))'
+fault "a subtitle's extension compared with its letter case" src/files/scan.cpp \
+    'return dot >= 0 && kinds.contains(name.mid(dot + 1), Qt::CaseInsensitive);' \
+    'return dot >= 0 && kinds.contains(name.mid(dot + 1));'
+fault "a Subs folder's name compared with its letter case" src/files/scan.cpp \
+    'if (sub.compare(QLatin1String("Subs"), Qt::CaseInsensitive) != 0 &&' \
+    'if (sub.compare(QLatin1String("Subs")) != 0 &&'
+fault "a Subtitles folder's name compared with its letter case" src/files/scan.cpp \
+    'sub.compare(QLatin1String("Subtitles"), Qt::CaseInsensitive) != 0)' \
+    'sub.compare(QLatin1String("Subtitles")) != 0)'
+fault "any file of a Subs folder taken as a subtitle" src/files/scan.cpp \
+    'if (Representable(name, raw) && isSubtitle(name))' 'if (Representable(name, raw))'
 
 # The scan's folders listed several at once.
 fault "parallel scan: a release put in the next folder's row" src/files/inorder.h \
@@ -78,9 +94,44 @@ fault "a copy across file systems keeps no mode" src/files/safemove.cpp \
 fault "a source changed during the copy goes unnoticed" src/files/safemove.cpp \
     'if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim))' 'if (false)'
 fault "a published copy kept when the source cannot be removed" src/files/safemove.cpp \
-    'Unpublish(dirFd.get(), name.constData(), written);
+    'Unpublish(folder.get(), copyName.constData(), written);
         return FailErrno(error, "remove source", err);' \
     'return FailErrno(error, "remove source", err);'
+fault "the plain copy writes its whole buffer after a short read" src/files/safemove.cpp \
+    'return WriteAll(out, buffer.data(), static_cast<size_t>(n)) ? n : -1;' \
+    'return WriteAll(out, buffer.data(), buffer.size()) ? n : -1;'
+fault "a hard link that replaces what is at the target" src/files/safemove.cpp \
+    '    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)' \
+    '    ::unlinkat(dirFd, name.constData(), 0);
+    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)'
+fault "a symbolic link that replaces what is at the target" src/files/safemove.cpp \
+    'return ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0 ||' \
+    'return (::unlinkat(dirFd, name.constData(), 0),
+                ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0) ||'
+fault "a symbolic link holds the absolute path of its source" src/files/safemove.cpp \
+    'return QDir(QFileInfo(QDir::cleanPath(target)).path())' \
+    'return QDir::cleanPath(source);
+    QDir(QFileInfo(QDir::cleanPath(target)).path())'
+fault "hardlink-or-copy copies where a link could be made" src/files/safemove.cpp \
+    'const bool noLink = err == EXDEV || LinksUnsupported(err);' 'const bool noLink = true;'
+fault "a hard link across file systems fails without its reason" src/files/safemove.cpp \
+    'if (err == EXDEV)
+        return Fail(error, QStringLiteral("hard links cannot cross file systems"));' ''
+fault "a link on the way out of the root followed" src/files/safemove.cpp \
+    'how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;' 'how.resolve = 0;'
+fault "the walk without openat2 follows links" src/files/safemove.cpp \
+    'if (part != "..")
+            next = ::openat(current.get(), part.constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);' \
+    'if (part != "..")
+            next = ::openat(current.get(), part.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);'
+fault "a .. target allowed" src/files/safemove.cpp \
+    'relative.endsWith("/..") || relative.contains("/../");' 'false;'
+fault "a folder that was there before the run recorded as made" src/files/safemove.cpp \
+    '        int next = OpenBeneath(baseFd, prefix);' \
+    '        if (log.making)
+            log.making(QFile::decodeName(prefix));
+        int next = OpenBeneath(baseFd, prefix);'
 
 # The journal and the undo.
 fault "undo trusts a journal's line that a file moved" src/journal/undo.cpp \
@@ -95,6 +146,19 @@ fault "a row's main file not put back when a sidecar fails" src/journal/journal.
     'for (int j = i - 1; j >= 0; --j) {' 'for (int j = i - 1; j >= 1; --j) {'
 fault "an undone journal undone again" src/cli/cli.cpp \
     'if (!journal || journal->undone) {' 'if (!journal) {'
+fault "an undo that removes a copy someone changed" src/journal/undo.cpp \
+    'atTarget.mtimeNs != source->mtimeNs || !SameContent(entry.source, entry.target))' \
+    'atTarget.mtimeNs != source->mtimeNs)'
+fault "an undo that removes a hard link no longer the source's" src/journal/undo.cpp \
+    'return sameInode ? QString()' 'return true ? QString()'
+fault "an undo that removes a symbolic link someone changed" src/journal/undo.cpp \
+    'return n >= 0 && QByteArray(text, int(n)) ==' 'return n >= 0 || QByteArray(text, int(n)) =='
+fault "an undo that leaves the folders a run made" src/journal/undo.cpp \
+    'if (QFileInfo(row.target).isDir())' 'if (false)'
+fault "an undo puts a file back through a link out of the root" src/journal/undo.cpp \
+    'done = files::PlaceFile(files::Action::Move, row.target, base, relative, nullptr,' \
+    'done = files::PlaceFile(files::Action::Move, row.target, QStringLiteral("/"),
+                                    row.source.mid(1), nullptr,'
 fault "a placeholder left by a killed run stays after an undo" src/journal/undo.cpp \
     'if (row.action == Action::Tidy && files::IsPlaceholder(entry.target, startedNs))' 'if (false)'
 
@@ -128,6 +192,16 @@ fault "the command line exits 0 after a failure" src/cli/cli.cpp \
     '        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
     return 0;'
 fault "two rows with one target both planned" src/plan/plan.cpp 'taken.insert(clean);' ''
+fault "a captured field's / makes a folder" src/plan/plan.cpp \
+    "if (target.count(QLatin1Char('/')) != slashes || target.startsWith(QLatin1Char('/')))" \
+    "if (target.startsWith(QLatin1Char('/')))"
+fault "a file where a folder is needed not seen" src/plan/plan.cpp \
+    '        return Conflict::NotFolder;' '        return Conflict::Outside;'
+fault "sidecars moved whatever their row's action" src/plan/plan.cpp \
+    'files.append({index, sidecar.file.path, sidecar.targetPath, {}, plan.action, {}, {}});' \
+    'files.append({index, sidecar.file.path, sidecar.targetPath, {}, files::Action::Move, {}, {}});'
+fault "a release folder outside the root named by its path" src/files/scan.cpp \
+    'return clean.mid(clean.lastIndexOf(QLatin1Char('"'"'/'"'"')) + 1);' 'return clean;'
 fault "a dangling link at the target not seen" src/plan/plan.cpp \
     'return ::lstat(QFile::encodeName(path).constData(), &st) == 0;' \
     'return ::stat(QFile::encodeName(path).constData(), &st) == 0;'
@@ -158,8 +232,8 @@ fault "the web server scans a file linked from outside" src/web/api.cpp \
     'if (!Beneath(root->fd, root->Relative(release.absolutePath)))' 'if (false)'
 fault "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
     'return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;' 'return false;'
-fault "the web server moves to a target through a link out of the root" src/web/api.cpp \
-    'if (fd < 0 && Escaped(errno))' 'if (false)'
+fault "the web server ignores the action asked for" src/web/api.cpp \
+    '        plan.action = *how;' '        (void)how;'
 fault "the web server keeps moved rows in the scan" src/web/api.cpp \
     '[&moved](const ScanData::Release &r) { return moved.contains(r.id); });' \
     '[&moved](const ScanData::Release &r) { return false; });'

@@ -36,8 +36,11 @@ Options:
   --filename PATTERN  laid over each folder name: %1, %2, ... capture the parts between its
                       literal pieces (default: suggested from the folder names)
   --output PATTERN    the target name from those captures, the file's extension appended
-                      (default: %1)
-  --root DIR          the folder the files move into
+                      (default: %1); a "/" in its own text makes folders under the root
+  --action ACTION     move (default), copy, hardlink, symlink or hardlink-or-copy: what each
+                      file gets at its target; all but move leave the source where it is
+  --root DIR          the folder the files move into; a release folder outside it is named
+                      by its own name, as if it lay directly in it
   --release           every FOLDER is a release folder itself, even a single one
   --sidecars          move with each file the files named like it (subtitles, .nfo, ...) and
                       the subtitles beside it or in its Subs or Subtitles folder
@@ -53,17 +56,24 @@ Options:
 
 A row does not move when its target name is empty or nothing but the extension (empty),
 something already exists at its target (exists), an earlier row has the same target
-(duplicate), or one of its sidecars has such a conflict (sidecar). A row's files move
-together: if one of them cannot move, those already moved go back. Release folders that yield
-no row are listed with the reason: no file, unreadable, or name not representable (not valid
-UTF-8). Without --filename, a single row gives nothing to suggest a pattern from.
+(duplicate), a file is where its target needs a folder (not a folder), its target leaves the
+root by an absolute path, a "..", a "/" from a captured field or a link on the way (outside),
+or one of its sidecars has such a conflict (sidecar). Nothing is ever replaced. A hard link
+fails where none can be made (across file systems, a share without them); hardlink-or-copy
+copies there instead. A symbolic link holds the source's path relative to its own folder.
+A row's files move together: if one of them cannot move, those already moved go back.
+Release folders that yield no row are listed with the reason: no file, unreadable, or name not
+representable (not valid UTF-8). Without --filename, a single row gives nothing to suggest a
+pattern from.
 
 Every --apply run first writes a journal of what it is about to move, flushed to disk before
 the first file moves, and prints its path on stderr. Journals go to
 $XDG_STATE_HOME/move-rename/ (or ~/.local/state/move-rename/) unless --journal says otherwise.
 --undo moves the files back, last first, never replacing anything: it refuses a file whose
-target is gone or holds another file, and one whose source path is taken. An undo cut off
-halfway can simply be run again.
+target is gone or holds another file, and one whose source path is taken. It removes a copy or
+link only while it is what the run made (the same inode, the same link text, or the same size,
+time and content as the source), never the source, then the folders the run made, if empty.
+An undo cut off halfway can simply be run again.
 
 Exit status: 0 done, 1 some row failed to move or was refused, 2 bad input.
 )";
@@ -74,6 +84,7 @@ struct Options
     QString root;        // absolute; empty: follows from the folders
     std::optional<QString> filenamePattern;
     QString outputPattern = QStringLiteral("%1");
+    files::Action action = files::Action::Move;
     bool release = false; // every folder is a release folder
     bool sidecars = false;
     bool apply = false;
@@ -109,6 +120,7 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QCommandLineOption filename(QStringLiteral("filename"), QString(), pattern);
     const QCommandLineOption output(QStringLiteral("output"), QString(), pattern);
     const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption action(QStringLiteral("action"), QString(), QStringLiteral("ACTION"));
     const QCommandLineOption release(QStringLiteral("release"));
     const QCommandLineOption sidecars(QStringLiteral("sidecars"));
     const QCommandLineOption apply(QStringLiteral("apply"));
@@ -119,8 +131,8 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({filename, output, root, release, sidecars, apply, journal, noJournal, undo,
-                       history, json, help, version});
+    parser.addOptions({filename, output, action, root, release, sidecars, apply, journal, noJournal,
+                       undo, history, json, help, version});
 
     // parse() rather than process(): process() exits with status 1 on bad input.
     if (!parser.parse(arguments)) {
@@ -136,6 +148,15 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
         options.filenamePattern = parser.value(filename);
     if (parser.isSet(output))
         options.outputPattern = parser.value(output);
+    if (parser.isSet(action)) {
+        const std::optional<files::Action> chosen = files::ActionFromName(parser.value(action));
+        if (!chosen) {
+            error = QStringLiteral("--action: unknown action '%1' (%2)")
+                        .arg(parser.value(action), files::ActionNames().join(QStringLiteral(", ")));
+            return Action::Fail;
+        }
+        options.action = *chosen;
+    }
     options.release = parser.isSet(release);
     options.sidecars = parser.isSet(sidecars);
     options.apply = parser.isSet(apply);
@@ -151,10 +172,10 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QStringList positional = parser.positionalArguments();
     if (options.undo || options.history) {
         const QString mode = options.history ? QStringLiteral("history") : QStringLiteral("undo");
-        QStringList notWith{QStringLiteral("filename"),  QStringLiteral("output"),
-                            QStringLiteral("root"),      QStringLiteral("release"),
-                            QStringLiteral("sidecars"),  QStringLiteral("journal"),
-                            QStringLiteral("no-journal")};
+        QStringList notWith{QStringLiteral("filename"), QStringLiteral("output"),
+                            QStringLiteral("action"),   QStringLiteral("root"),
+                            QStringLiteral("release"),  QStringLiteral("sidecars"),
+                            QStringLiteral("journal"),  QStringLiteral("no-journal")};
         if (options.history)
             notWith << QStringLiteral("undo") << QStringLiteral("apply") << QStringLiteral("json");
         for (const QString &other : std::as_const(notWith)) {
@@ -201,7 +222,7 @@ plan::Plan PlanFor(const Options &options)
 {
     plan::Intake intake = plan::TakeFolders(options.folders, options.release, options.root);
     return plan::MakePlan(intake.root, std::move(intake.releaseFolders), options.filenamePattern,
-                          options.outputPattern, options.sidecars);
+                          options.outputPattern, options.sidecars, options.action);
 }
 
 // Prints lines as columns two blanks apart, each as wide as its widest cell.
@@ -228,7 +249,7 @@ void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
 
 void PrintTable(const plan::Plan &plan, QTextStream &out)
 {
-    out << "root: " << plan.root << '\n';
+    out << "root: " << plan.root << '\n' << "action: " << files::ActionName(plan.action) << '\n';
     if (plan.suggested)
         out << "filename pattern: " << plan.filenamePattern << '\n';
 
@@ -258,6 +279,12 @@ QJsonValue OrNull(const QString &text)
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
+// What was done with a file, null where nothing was.
+QJsonValue HowJson(bool done, files::Action how)
+{
+    return done ? QJsonValue(files::ActionName(how)) : QJsonValue();
+}
+
 QJsonDocument ToJson(const plan::Plan &plan, bool applied)
 {
     QJsonArray rows;
@@ -274,6 +301,7 @@ QJsonDocument ToJson(const plan::Plan &plan, bool applied)
                 {QStringLiteral("conflict"), OrNull(plan::ConflictName(sidecar.conflict))}};
             if (applied) {
                 file.insert(QStringLiteral("moved"), sidecar.moved);
+                file.insert(QStringLiteral("how"), HowJson(sidecar.moved, sidecar.how));
                 file.insert(QStringLiteral("error"),
                             sidecar.moved ? QJsonValue() : QJsonValue(row.error));
             }
@@ -282,6 +310,7 @@ QJsonDocument ToJson(const plan::Plan &plan, bool applied)
         object.insert(QStringLiteral("sidecars"), sidecars);
         if (applied) {
             object.insert(QStringLiteral("moved"), row.moved);
+            object.insert(QStringLiteral("how"), HowJson(row.moved, row.how));
             object.insert(QStringLiteral("error"),
                           row.moved ? QJsonValue() : QJsonValue(row.error));
         }
@@ -294,6 +323,7 @@ QJsonDocument ToJson(const plan::Plan &plan, bool applied)
     QJsonObject object{{QStringLiteral("root"), plan.root},
                        {QStringLiteral("filename_pattern"), plan.filenamePattern},
                        {QStringLiteral("output_pattern"), plan.outputPattern},
+                       {QStringLiteral("action"), files::ActionName(plan.action)},
                        {QStringLiteral("rows"), rows},
                        {QStringLiteral("skipped"), skipped}};
     if (applied)
@@ -384,6 +414,32 @@ int Apply(plan::Plan &plan, const Options &options, QTextStream &err, bool errIs
     return failures;
 }
 
+// How many rows were done, by what each got, and how many failed. Where a hard link could not
+// be made and a copy was, the row is named.
+void PrintOutcome(const plan::Plan &plan, int failures, QTextStream &out)
+{
+    QMap<files::Action, int> done;
+    for (const plan::PlanRow &row : plan.rows) {
+        if (!row.moved)
+            continue;
+        ++done[row.how];
+        if (plan.action == files::Action::HardlinkOrCopy && row.how == files::Action::Copy)
+            out << "copied, no hard link possible: " << row.target << '\n';
+    }
+    const char *const words[] = {"moved", "copied", "hard-linked", "symlinked"};
+    QStringList parts;
+    for (auto it = done.cbegin(); it != done.cend(); ++it)
+        parts.append(
+            QStringLiteral("%1 %2").arg(it.value()).arg(QLatin1String(words[int(it.key())])));
+    if (parts.isEmpty())
+        parts.append(
+            QStringLiteral("0 ") +
+            QLatin1String(
+                words[int(plan.action == files::Action::HardlinkOrCopy ? files::Action::Hardlink
+                                                                       : plan.action)]));
+    out << parts.join(QStringLiteral(", ")) << ", " << failures << " failed\n";
+}
+
 int Run(const Options &options, QTextStream &out, QTextStream &err, bool errIsTerminal)
 {
     plan::Plan plan = PlanFor(options);
@@ -405,7 +461,7 @@ int Run(const Options &options, QTextStream &out, QTextStream &err, bool errIsTe
             return 2;
         // With --json, standard output holds nothing but the JSON object.
         QTextStream &summary = options.json ? err : out;
-        summary << plan.rows.size() - failures << " moved, " << failures << " failed\n";
+        PrintOutcome(plan, failures, summary);
         summary.flush();
         if (!plan.journal.isEmpty())
             err << "journal: " << plan.journal << '\n';
@@ -436,9 +492,13 @@ void PrintUndoTable(const journal::Journal &journal, const QVector<journal::Undo
     out << "journal: " << journal.path << '\n' << "root: " << root << '\n';
     QVector<QStringList> lines{
         {QStringLiteral("NOW AT"), QStringLiteral("BACK TO"), QStringLiteral("REFUSED")}};
-    for (const journal::UndoRow &row : rows)
-        lines.append({journal::RelativeTo(row.target, root), journal::RelativeTo(row.source, root),
+    for (const journal::UndoRow &row : rows) {
+        const bool removed = row.action == journal::Action::RemoveMade ||
+                             row.action == journal::Action::RemoveFolder;
+        lines.append({journal::RelativeTo(row.target, root),
+                      removed ? QStringLiteral("(removed)") : journal::RelativeTo(row.source, root),
                       row.reason});
+    }
     PrintColumns(lines, out);
     if (rows.isEmpty())
         out << "(nothing to put back)\n";

@@ -7,17 +7,21 @@
 
 #include "safemove.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -28,7 +32,35 @@
 #endif
 
 namespace files {
+
 namespace {
+
+const char *const kActionNames[] = {"move", "copy", "hardlink", "symlink", "hardlink-or-copy"};
+
+} // namespace
+
+QString ActionName(Action action)
+{
+    return QString::fromLatin1(kActionNames[int(action)]);
+}
+
+std::optional<Action> ActionFromName(const QString &name)
+{
+    const int index = int(ActionNames().indexOf(name));
+    return index < 0 ? std::nullopt : std::optional<Action>(Action(index));
+}
+
+QStringList ActionNames()
+{
+    QStringList names;
+    for (const char *name : kActionNames)
+        names.append(QString::fromLatin1(name));
+    return names;
+}
+
+namespace {
+
+CopyWay firstCopyWay = CopyWay::FileSystem;
 
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr int kTempNameAttempts = 100;
@@ -88,6 +120,7 @@ public:
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     void reset(int fd)
     {
         if (fd_ >= 0)
@@ -167,10 +200,6 @@ bool WriteAll(int fd, const char *data, size_t size)
     return true;
 }
 
-// The ways a copy can go, in the order they are tried. Once the kernel refuses a way for the
-// two files, the copy goes on by the next.
-enum class CopyWay { FileSystem, Kernel, Buffer };
-
 // The kernel cannot copy so between these files, as opposed to the copy failing.
 bool CopyWayRefused(int err)
 {
@@ -195,8 +224,9 @@ ssize_t CopyChunk(int in, int out, CopyWay &way, std::vector<char> &buffer)
         if (n >= 0 || !CopyWayRefused(errno))
             return n;
         way = CopyWay::Buffer;
-        buffer.resize(kCopyChunk);
     }
+    if (buffer.empty())
+        buffer.resize(kCopyChunk);
     const ssize_t n = ::read(in, buffer.data(), buffer.size());
     if (n <= 0)
         return n;
@@ -275,20 +305,20 @@ int Publish(int fromDir, const char *from, int toDir, const char *to, const char
     return 0;
 }
 
-bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteArray &dst,
-                QString *error, const CopyProgress &progress)
+// Makes a copy of src (whose lstat is srcLink) as name in the folder dirFd: a hidden temporary
+// file gets the content, mode and times, is checked and flushed to disk, then published under
+// name without replacing anything, and the folder is flushed too. written receives the copy's
+// stat, so that it can be taken back. On failure nothing new is left in the folder.
+bool PublishCopy(const QByteArray &src, const struct stat &srcLink, int dirFd,
+                 const QByteArray &name, struct stat *written, QString *error,
+                 const CopyProgress &progress)
 {
     if (!S_ISREG(srcLink.st_mode))
         return Fail(error, QStringLiteral("source is not a regular file"));
-
-    const QByteArray dir = Folder(dst);
-    const QByteArray name = dst.mid(dst.lastIndexOf('/') + 1);
-    if (name.isEmpty() || name == "." || name == "..")
-        return Fail(error, QStringLiteral("target has no file name"));
-    // A source that cannot be removed (read-only card, no permission) would make the whole copy
-    // wasted work; better to say so before copying gigabytes. The unlink below still decides.
-    if (::access(Folder(src).constData(), W_OK | X_OK) != 0)
-        return FailErrno(error, "remove source", errno);
+    // Spares a long copy that could only fail at its end; the copy is safe without it.
+    struct stat existing;
+    if (::fstatat(dirFd, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        return Fail(error, QStringLiteral("target exists"));
 
     Fd in(::open(src.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (in.get() < 0)
@@ -300,17 +330,13 @@ bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteAr
         before.st_dev != srcLink.st_dev)
         return Fail(error, QStringLiteral("source changed during copy"));
 
-    Fd dirFd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() < 0)
-        return FailErrno(error, "target folder", errno);
-
-    TempFile temp(dirFd.get());
+    TempFile temp(dirFd);
     Fd out;
     const QByteArray stem = TempPrefix(name);
     for (int attempt = 0; attempt < kTempNameAttempts && out.get() < 0; ++attempt) {
         const QByteArray tempName =
             stem + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".part";
-        const int fd = ::openat(dirFd.get(), tempName.constData(),
+        const int fd = ::openat(dirFd, tempName.constData(),
                                 O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {
             temp.set(tempName);
@@ -329,7 +355,7 @@ bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteAr
     qint64 copied = 0;
     if (progress)
         progress(0, total);
-    CopyWay way = CopyWay::FileSystem;
+    CopyWay way = firstCopyWay;
     std::vector<char> buffer;
     for (;;) {
         const ssize_t n = CopyChunk(in.get(), out.get(), way, buffer);
@@ -355,14 +381,13 @@ bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteAr
         return FailErrno(error, "copy times", errno);
 
     struct stat after;
-    struct stat written;
     if (::fstat(in.get(), &after) != 0)
         return FailErrno(error, "read source", errno);
     if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim))
         return Fail(error, QStringLiteral("source changed during copy"));
-    if (::fstat(out.get(), &written) != 0)
+    if (::fstat(out.get(), written) != 0)
         return FailErrno(error, "copy", errno);
-    if (copied != total || written.st_size != total)
+    if (copied != total || written->st_size != total)
         return Fail(error, QStringLiteral("copy is incomplete"));
 
     if (::fsync(out.get()) != 0)
@@ -371,25 +396,242 @@ bool CopyAcross(const QByteArray &src, const struct stat &srcLink, const QByteAr
         return FailErrno(error, "copy", errno);
 
     const char *step = nullptr;
-    if (const int err = Publish(dirFd.get(), temp.name(), dirFd.get(), name.constData(),
-                                "remove temporary copy", &step))
+    if (const int err =
+            Publish(dirFd, temp.name(), dirFd, name.constData(), "remove temporary copy", &step))
         return err == EEXIST ? Fail(error, QStringLiteral("target exists"))
                              : FailErrno(error, step, err);
     temp.release();
 
     // The new name must be on disk before the only other copy goes away. Some file systems
     // cannot sync folders at all (EINVAL); their data is as safe as they can make it.
-    if (::fsync(dirFd.get()) != 0 && errno != EINVAL) {
+    if (::fsync(dirFd) != 0 && errno != EINVAL) {
         const int err = errno;
-        Unpublish(dirFd.get(), name.constData(), written);
+        Unpublish(dirFd, name.constData(), *written);
         return FailErrno(error, "sync target folder", err);
     }
+    return true;
+}
+
+// Why a call on src failed with err, where src itself may be what is wrong.
+bool FailOnSource(const QByteArray &src, QString *error, const char *step, int err)
+{
+    struct stat st;
+    if (::lstat(src.constData(), &st) != 0)
+        return errno == ENOENT ? Fail(error, QStringLiteral("source does not exist"))
+                               : FailErrno(error, "source", errno);
+    if (err == EEXIST)
+        return Fail(error, QStringLiteral("target exists"));
+    if (err == ENOENT)
+        return Fail(error, QStringLiteral("target folder does not exist"));
+    return FailErrno(error, step, err);
+}
+
+bool MoveInto(const QByteArray &src, int dirFd, const QByteArray &name, QString *error,
+              const CopyProgress &progress)
+{
+    // What keeps an existing target safe is that publishing, like every later step, refuses to
+    // replace anything; no check beforehand could, as a file may appear right after it.
+    const char *step = nullptr;
+    const int err =
+        Publish(AT_FDCWD, src.constData(), dirFd, name.constData(), "remove source", &step);
+    if (err == 0)
+        return true;
+    if (err == EEXIST)
+        return Fail(error, QStringLiteral("target exists"));
+    struct stat srcStat;
+    if (err != EXDEV || ::lstat(src.constData(), &srcStat) != 0)
+        return FailOnSource(src, error, step, err);
+    // A source that cannot be removed (read-only card, no permission) would make the whole copy
+    // wasted work; better to say so before copying gigabytes. The unlink below still decides.
+    if (S_ISREG(srcStat.st_mode) && ::access(Folder(src).constData(), W_OK | X_OK) != 0)
+        return FailErrno(error, "remove source", errno);
+    // MoveFile names the target by its path; the copy needs its folder open.
+    Fd folder(dirFd == AT_FDCWD
+                  ? ::open(Folder(name).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                  : ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    const QByteArray copyName = dirFd == AT_FDCWD ? name.mid(name.lastIndexOf('/') + 1) : name;
+    if (folder.get() < 0)
+        return FailErrno(error, "target folder", errno);
+    if (copyName.isEmpty() || copyName == "." || copyName == "..")
+        return Fail(error, QStringLiteral("target has no file name"));
+    struct stat written;
+    if (!PublishCopy(src, srcStat, folder.get(), copyName, &written, error, progress))
+        return false;
     if (::unlink(src.constData()) != 0) {
         const int err = errno;
-        Unpublish(dirFd.get(), name.constData(), written);
+        Unpublish(folder.get(), copyName.constData(), written);
         return FailErrno(error, "remove source", err);
     }
     return true;
+}
+
+bool CopyInto(const QByteArray &src, int dirFd, const QByteArray &name, QString *error,
+              const CopyProgress &progress)
+{
+    struct stat srcStat;
+    struct stat written;
+    if (::lstat(src.constData(), &srcStat) != 0)
+        return FailOnSource(src, error, "source", errno);
+    return PublishCopy(src, srcStat, dirFd, name, &written, error, progress);
+}
+
+// Does action with src at name in dirFd; linkText is what a symbolic link holds.
+bool Place(Action action, const QByteArray &src, int dirFd, const QByteArray &name,
+           const QByteArray &linkText, Action *how, QString *error, const CopyProgress &progress)
+{
+    if (name.isEmpty() || name == "." || name == "..")
+        return Fail(error, QStringLiteral("target has no file name"));
+    if (how)
+        *how = action == Action::HardlinkOrCopy ? Action::Hardlink : action;
+    switch (action) {
+    case Action::Move:
+        return MoveInto(src, dirFd, name, error, progress);
+    case Action::Copy:
+        return CopyInto(src, dirFd, name, error, progress);
+    case Action::Symlink:
+        // A source that is gone would leave a dangling link.
+        if (::access(src.constData(), F_OK) != 0)
+            return FailOnSource(src, error, "source", errno);
+        return ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0 ||
+               FailOnSource(src, error, "symbolic link", errno);
+    case Action::Hardlink:
+    case Action::HardlinkOrCopy:
+        break;
+    }
+    // linkat never replaces what is at the target.
+    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)
+        return true;
+    const int err = errno;
+    const bool noLink = err == EXDEV || LinksUnsupported(err);
+    if (noLink && action == Action::HardlinkOrCopy) {
+        if (how)
+            *how = Action::Copy;
+        return CopyInto(src, dirFd, name, error, progress);
+    }
+    if (err == EXDEV)
+        return Fail(error, QStringLiteral("hard links cannot cross file systems"));
+    if (noLink && ::access(src.constData(), F_OK) == 0)
+        return Fail(error, QStringLiteral("no hard link can be made here (the file system has "
+                                          "none, or the file is not yours)"));
+    return FailOnSource(src, error, "link", err);
+}
+
+// Opens the folder relative beneath baseFd, following no link that leads out of it: the
+// kernel's openat2 where it has one, else a walk that follows no link at all. -1 with errno set
+// on failure, EXDEV or ELOOP for a way out.
+int OpenBeneath(int baseFd, const QByteArray &relative)
+{
+    static bool noOpenat2 = false;
+    if (!noOpenat2) {
+        open_how how = {};
+        how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        // EAGAIN: a rename elsewhere on the file system raced the lookup; it may be retried.
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const long fd = ::syscall(SYS_openat2, baseFd, relative.constData(), &how, sizeof how);
+            if (fd >= 0)
+                return int(fd);
+            if (errno != EAGAIN)
+                break;
+        }
+        if (errno != ENOSYS)
+            return -1;
+        noOpenat2 = true;
+    }
+    Fd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+    for (const QByteArray &part : relative.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        int next = -1;
+        errno = EXDEV;
+        if (part != "..")
+            next = ::openat(current.get(), part.constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (next < 0 && errno == ENOTDIR &&
+            ::fstatat(current.get(), part.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode))
+            errno = ELOOP;
+        if (next < 0)
+            return -1;
+        current.reset(next);
+    }
+    return current.release();
+}
+
+// OpenBeneath, making the folders that are missing on the way; made gets each one made.
+int OpenFolder(int baseFd, const QByteArray &relative, QList<QByteArray> &made,
+               const FolderLog &log)
+{
+    const int fd = OpenBeneath(baseFd, relative);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    Fd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+    QByteArray prefix;
+    for (const QByteArray &part : relative.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        prefix += (prefix.isEmpty() ? QByteArray() : QByteArray("/")) + part;
+        int next = OpenBeneath(baseFd, prefix);
+        if (next < 0 && errno == ENOENT) {
+            const QString shown = QFile::decodeName(prefix);
+            if (log.making)
+                log.making(shown);
+            if (::mkdirat(current.get(), part.constData(), 0777) == 0) {
+                made.append(prefix);
+                // The new folder must be on disk before a file in it is the only copy.
+                if (::fsync(current.get()) != 0 && errno != EINVAL)
+                    return -1;
+            } else if (errno != EEXIST) {
+                return -1;
+            } else if (log.existed) {
+                log.existed(shown);
+            }
+            // Made just now by name: a link put in its place meanwhile is not followed.
+            next = ::openat(current.get(), part.constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0)
+            return -1;
+        current.reset(next);
+    }
+    return current.release();
+}
+
+// The reason for an errno of OpenBeneath or OpenFolder.
+bool FailFolder(QString *error, int err)
+{
+    if (err == EXDEV || err == ELOOP)
+        return Fail(error, QStringLiteral("outside the root"));
+    if (err == ENOTDIR || err == EEXIST)
+        return Fail(error, QStringLiteral("a file is where a folder is needed"));
+    return FailErrno(error, "target folder", err);
+}
+
+// Whether a path relative to a base leads out of it by its text alone.
+bool Escapes(const QByteArray &relative)
+{
+    return relative.startsWith('/') || relative == ".." || relative.startsWith("../") ||
+           relative.endsWith("/..") || relative.contains("/../");
+}
+
+QByteArray FolderPart(const QByteArray &relative)
+{
+    const int slash = relative.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : relative.left(slash);
+}
+
+int RemoveAt(int baseFd, const QByteArray &relative, bool folder)
+{
+    const QByteArray dir = FolderPart(relative);
+    Fd dirFd(dir.isEmpty() ? -1 : OpenBeneath(baseFd, dir));
+    if (!dir.isEmpty() && dirFd.get() < 0)
+        return errno;
+    const QByteArray name = relative.mid(relative.lastIndexOf('/') + 1);
+    return ::unlinkat(dir.isEmpty() ? baseFd : dirFd.get(), name.constData(),
+                      folder ? AT_REMOVEDIR : 0) == 0
+               ? 0
+               : errno;
 }
 
 } // namespace
@@ -406,34 +648,98 @@ bool MoveFile(const QString &source, const QString &target, QString *error,
         return Fail(error, QStringLiteral("source does not exist"));
     if (dst.isEmpty())
         return Fail(error, QStringLiteral("no target given"));
+    // By path, as the window moves many files into one folder: opening it for each would cost
+    // more than the rename.
+    return MoveInto(src, AT_FDCWD, dst, error, progress);
+}
 
-    // What keeps an existing target safe is that publishing, like every later step, refuses to
-    // replace anything; no check beforehand could, as a file may appear right after it.
-    const char *step = nullptr;
-    const int err =
-        Publish(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), "remove source", &step);
-    if (err == 0)
-        return true;
-    if (err == EEXIST)
-        return Fail(error, QStringLiteral("target exists"));
-    struct stat srcStat;
-    if (::lstat(src.constData(), &srcStat) != 0) {
-        if (errno == ENOENT)
-            return Fail(error, QStringLiteral("source does not exist"));
-        return FailErrno(error, "source", errno);
+Base::Base(const QString &path)
+    : path(path)
+    , fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    , error(fd < 0 ? errno : 0)
+{}
+
+Base::~Base()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool PlaceFile(Action action, const QString &source, const QString &base,
+               const QString &relativeTarget, Action *how, QString *error,
+               const CopyProgress &progress, const FolderLog &folders)
+{
+    return PlaceFile(action, source, Base(base), relativeTarget, how, error, progress, folders);
+}
+
+bool PlaceFile(Action action, const QString &source, const Base &base,
+               const QString &relativeTarget, Action *how, QString *error,
+               const CopyProgress &progress, const FolderLog &folders)
+{
+    if (error)
+        error->clear();
+    const QByteArray src = QFile::encodeName(source);
+    const QByteArray relative = QFile::encodeName(relativeTarget);
+    if (src.isEmpty())
+        return Fail(error, QStringLiteral("source does not exist"));
+    if (Escapes(relative))
+        return Fail(error, QStringLiteral("outside the root"));
+    if (base.Fd() < 0)
+        return FailErrno(error, "root", base.Error());
+    const QByteArray dir = FolderPart(relative);
+    QList<QByteArray> made;
+    Fd dirFd(dir.isEmpty() ? -1 : OpenFolder(base.Fd(), dir, made, folders));
+    if (!dir.isEmpty() && dirFd.get() < 0) {
+        const int err = errno;
+        for (auto it = made.crbegin(); it != made.crend(); ++it)
+            RemoveAt(base.Fd(), *it, true);
+        return FailFolder(error, err);
     }
-    if (err == ENOENT)
-        return Fail(error, QStringLiteral("target folder does not exist"));
-    if (err == EXDEV) {
-        if (!S_ISREG(srcStat.st_mode))
-            return Fail(error, QStringLiteral("source is not a regular file"));
-        // Spares a long copy that could only fail at its end; the copy is safe without it.
-        struct stat dstStat;
-        if (::lstat(dst.constData(), &dstStat) == 0)
-            return Fail(error, QStringLiteral("target exists"));
-        return CopyAcross(src, srcStat, dst, error, progress);
-    }
-    return FailErrno(error, step, err);
+    const QByteArray linkText =
+        action == Action::Symlink
+            ? QFile::encodeName(LinkText(source, base.Path() + QLatin1Char('/') + relativeTarget))
+            : QByteArray();
+    const bool placed =
+        Place(action, src, dir.isEmpty() ? base.Fd() : dirFd.get(),
+              relative.mid(relative.lastIndexOf('/') + 1), linkText, how, error, progress);
+    // Folders made for a file that did not come are taken away again, deepest first.
+    for (auto it = made.crbegin(); !placed && it != made.crend(); ++it)
+        RemoveAt(base.Fd(), *it, true);
+    return placed;
+}
+
+QString LinkText(const QString &source, const QString &target)
+{
+    return QDir(QFileInfo(QDir::cleanPath(target)).path())
+        .relativeFilePath(QDir::cleanPath(source));
+}
+
+FolderState CheckFolder(const QString &base, const QString &relativeFolder)
+{
+    const QByteArray relative = QFile::encodeName(relativeFolder);
+    if (Escapes(relative))
+        return FolderState::Outside;
+    if (relative.isEmpty())
+        return FolderState::Fine;
+    Fd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd fd(baseFd.get() < 0 ? -1 : OpenBeneath(baseFd.get(), relative));
+    if (fd.get() >= 0 || baseFd.get() < 0 || errno == ENOENT)
+        return FolderState::Fine;
+    return errno == ENOTDIR ? FolderState::NotFolder : FolderState::Outside;
+}
+
+int RemoveBeneath(const QString &base, const QString &relativePath, bool folder)
+{
+    const QByteArray relative = QFile::encodeName(relativePath);
+    if (Escapes(relative))
+        return EXDEV;
+    Fd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return baseFd.get() < 0 ? errno : RemoveAt(baseFd.get(), relative, folder);
+}
+
+void SetFirstCopyWay(CopyWay way)
+{
+    firstCopyWay = way;
 }
 
 bool IsPlaceholder(const QString &target, qint64 sinceNs)

@@ -8,8 +8,21 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <optional>
 
 namespace files {
+
+// What a run does with each file: moves it (as the window always does), or leaves it where it is
+// and makes at the target a copy, a hard link, a symbolic link, or a hard link where the file
+// system allows one and a copy where it does not.
+enum class Action { Move, Copy, Hardlink, Symlink, HardlinkOrCopy };
+
+// "move", "copy", "hardlink", "symlink", "hardlink-or-copy".
+QString ActionName(Action action);
+// The action of that name; nothing for any other text.
+std::optional<Action> ActionFromName(const QString &name);
+// Every action's name, in the order of the enumeration.
+QStringList ActionNames();
 
 // Called while a file is copied between file systems: bytes copied so far, and the total.
 using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
@@ -25,6 +38,71 @@ using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 // error (when given) then receives a short reason.
 bool MoveFile(const QString &source, const QString &target, QString *error = nullptr,
               const CopyProgress &progress = {});
+
+// Notes the folders that PlaceFile makes: making(folder) before it makes one (folder relative to
+// the base, as a journal records it), existed(folder) when it turned out to be there already.
+struct FolderLog
+{
+    std::function<void(const QString &folder)> making;
+    std::function<void(const QString &folder)> existed;
+};
+
+// A folder held open, beneath which PlaceFile puts files: a run opens its root once for all of
+// its files, which also keeps them all beneath the folder that was the root when it began.
+class Base
+{
+public:
+    explicit Base(const QString &path);
+    ~Base();
+    Base(const Base &) = delete;
+    Base &operator=(const Base &) = delete;
+    const QString &Path() const { return path; }
+    int Fd() const { return fd; }       // -1 when it could not be opened
+    int Error() const { return error; } // the errno of that
+
+private:
+    QString path;
+    int fd;
+    int error;
+};
+
+// Does action with the file at source: puts it, or a copy or link of it, at relativeTarget
+// beneath the folder base, never replacing anything there. The folders on the way are opened
+// beneath base without following any link that leads out of it (openat2 with RESOLVE_BENEATH,
+// or a walk that follows no link at all where the kernel lacks that), at this very moment, and
+// the file is published by its name in the folder so opened; missing folders are made there
+// (mode 0777 less the umask) and taken away again when the file cannot go. A move is
+// MoveFile's; a copy, on one file system too, is made exactly as MoveFile copies between file
+// systems, less removing the source; a hard link fails where none can be made ("hard links
+// cannot cross file systems", "no hard link can be made here ..."); a symbolic link holds
+// LinkText(). how (when given) receives what was done: for HardlinkOrCopy, Hardlink or Copy.
+// Returns false on any failure, with nothing new beneath base and source untouched.
+bool PlaceFile(Action action, const QString &source, const Base &base,
+               const QString &relativeTarget, Action *how = nullptr, QString *error = nullptr,
+               const CopyProgress &progress = {}, const FolderLog &folders = {});
+bool PlaceFile(Action action, const QString &source, const QString &base,
+               const QString &relativeTarget, Action *how = nullptr, QString *error = nullptr,
+               const CopyProgress &progress = {}, const FolderLog &folders = {});
+
+// The text of the symbolic link at target that leads to source: source's path relative to the
+// folder of target, so that it still leads there when the whole tree is mounted elsewhere.
+QString LinkText(const QString &source, const QString &target);
+
+// Whether relativeFolder stays beneath base, as PlaceFile would find it now: Outside for an
+// absolute path, a ".." or a link on the way that leads out of base; NotFolder where a file is
+// where a folder is needed. Folders still missing are Fine: they are made as the file moves.
+enum class FolderState { Fine, Outside, NotFolder };
+FolderState CheckFolder(const QString &base, const QString &relativeFolder);
+
+// Removes the entry at relativePath beneath base (a folder only when it is empty, with folder),
+// its folder opened as PlaceFile opens it. Returns 0 or the errno of what failed.
+int RemoveBeneath(const QString &base, const QString &relativePath, bool folder = false);
+
+// The ways a copy can go, in the order they are tried; once the kernel refuses one for the two
+// files, the copy goes on by the next. Copies start at FileSystem unless tests choose a later
+// one, as the only way to see each of them work.
+enum class CopyWay { FileSystem, Kernel, Buffer };
+void SetFirstCopyWay(CopyWay way);
 
 // The hidden temporary copies beside target that MoveFile makes while it copies between file
 // systems, as a run killed during such a copy leaves them.

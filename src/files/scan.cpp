@@ -112,10 +112,24 @@ QString AbsoluteFolder(const QString &absoluteRoot, const QString &relative)
         QDir::isAbsolutePath(relative) ? relative : absoluteRoot + QLatin1Char('/') + relative);
 }
 
-// The folder's text in the table: its path less a leading root, compared ignoring case.
+// Whether folderPath lies under rootPath, compared ignoring case; a relative path is taken to.
 // Compared as is first: mostly it matches so, and folding letters costs more.
+bool UnderRoot(const QString &rootPath, const QString &folderPath)
+{
+    return folderPath.startsWith(rootPath) ||
+           folderPath.startsWith(rootPath, Qt::CaseInsensitive) ||
+           !QDir::isAbsolutePath(folderPath);
+}
+
+// The folder's text in the table: its path less a leading root. A folder that does not lie under
+// the root is named by its own name, as if it lay directly under it, so that no pattern ever
+// sees a path.
 QString RelativeFolder(const QString &rootPath, const QString &folderPath)
 {
+    if (!UnderRoot(rootPath, folderPath)) {
+        const QString clean = QDir::cleanPath(folderPath);
+        return clean.mid(clean.lastIndexOf(QLatin1Char('/')) + 1);
+    }
     return folderPath.startsWith(rootPath) || folderPath.startsWith(rootPath, Qt::CaseInsensitive)
                ? folderPath.mid(rootPath.size())
                : folderPath;
@@ -144,7 +158,9 @@ struct Listing
 // sorts first, compared case-sensitively. Names are decoded only to break a tie.
 void ListFolder(const QString &absoluteRoot, const QString &rootPath, Listing &listing)
 {
-    listing.folder = AbsoluteFolder(absoluteRoot, RelativeFolder(rootPath, listing.path));
+    listing.folder = UnderRoot(rootPath, listing.path)
+                         ? AbsoluteFolder(absoluteRoot, RelativeFolder(rootPath, listing.path))
+                         : QDir::cleanPath(listing.path);
     listing.found = false;
     const int dirFd = OpenFolder(listing.folder); // fails for anything that is not a folder
     listing.error = dirFd < 0 ? errno : 0;

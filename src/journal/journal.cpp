@@ -66,21 +66,19 @@ public:
         char *end = Key(piece, key);
         *end++ = '"';
         out.append(piece, end - piece);
-        const QByteArray utf8 = value.toUtf8();
-        const auto special = [](char c) {
-            return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
-        };
-        if (std::none_of(utf8.begin(), utf8.end(), special)) {
-            out += utf8;
-        } else {
-            for (const char c : utf8) {
-                if (!special(c))
-                    out += c;
-                else if (c == '"' || c == '\\')
-                    out += QByteArray("\\") + c;
-                else
-                    out += "\\u00" + QByteArray::number(c, 16).rightJustified(2, '0');
+        // Paths are mostly plain ASCII, which is its own UTF-8: copied straight in, without
+        // converting the whole text first.
+        const qsizetype start = out.size();
+        out.resize(start + value.size());
+        char *to = out.data() + start;
+        for (const QChar c : value) {
+            const char16_t u = c.unicode();
+            if (u >= 0x80 || u < 0x20 || u == u'"' || u == u'\\') {
+                out.truncate(start);
+                AppendEscaped(value.toUtf8());
+                break;
             }
+            *to++ = char(u);
         }
         out += '"';
         return *this;
@@ -103,6 +101,18 @@ public:
     }
 
 private:
+    void AppendEscaped(const QByteArray &utf8)
+    {
+        for (const char c : utf8) {
+            if (c == '"' || c == '\\')
+                out += QByteArray("\\") + c;
+            else if (static_cast<unsigned char>(c) < 0x20)
+                out += "\\u00" + QByteArray::number(c, 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+    }
+
     // Room for the longest key of ours, its punctuation and a number.
     static constexpr int kPiece = 64;
 
@@ -183,8 +193,11 @@ QString ParseLine(const QByteArray &line, int number, Journal &journal)
         entry.target = text("target");
         entry.identity = {integer("size"), integer("mtime_ns"), quint64(integer("device")),
                           quint64(integer("inode"))};
-        if (integer("entry") != journal.entries.size() || entry.row < 0 || entry.source.isEmpty() ||
-            entry.target.isEmpty() || entry.identity.size < 0 ||
+        const std::optional<files::Action> action = files::ActionFromName(
+            o.value(QLatin1String("action")).toString(QStringLiteral("move")));
+        entry.action = action.value_or(files::Action::Move);
+        if (!action || integer("entry") != journal.entries.size() || entry.row < 0 ||
+            entry.source.isEmpty() || entry.target.isEmpty() || entry.identity.size < 0 ||
             !o.value(QLatin1String("mtime_ns")).isDouble() ||
             !o.value(QLatin1String("device")).isDouble() ||
             !o.value(QLatin1String("inode")).isDouble())
@@ -192,13 +205,20 @@ QString ParseLine(const QByteArray &line, int number, Journal &journal)
         journal.entries.append(entry);
     } else if (o.contains(QLatin1String("outcome"))) {
         Entry *entry = entryAt("outcome");
-        if (!entry || !isBool("moved"))
+        const std::optional<files::Action> how = files::ActionFromName(text("how"));
+        if (!entry || !isBool("moved") || (o.contains(QLatin1String("how")) && !how))
             return QStringLiteral("malformed outcome");
         entry->moved = o.value(QLatin1String("moved")).toBool();
+        entry->how = how;
     } else if (o.contains(QLatin1String("undo"))) {
         if (!entryAt("undo") || !isBool("restored"))
             return QStringLiteral("malformed undo line");
         journal.undoTried = true;
+    } else if (isText("folder")) {
+        if (o.value(QLatin1String("existed")).toBool())
+            journal.folders.removeOne(text("folder"));
+        else
+            journal.folders.append(text("folder"));
     } else if (isText("undone")) {
         journal.undone = true;
     } else {
@@ -351,6 +371,7 @@ std::unique_ptr<Writer> Writer::Create(const QString &path, Header header,
             .Number("row", e.row)
             .Text("source", e.source)
             .Text("target", e.target)
+            .Text("action", files::ActionName(e.action))
             .Number("size", e.identity.size)
             .Number("mtime_ns", e.identity.mtimeNs)
             .Number("device", qint64(e.identity.device))
@@ -410,9 +431,23 @@ std::unique_ptr<Writer> Writer::Append(const Journal &journal, QString *error, b
     return std::unique_ptr<Writer>(new Writer(fd, journal.path));
 }
 
-void Writer::Moved(int entry, bool moved, const QString &error)
+void Writer::Moved(int entry, bool moved, const QString &error, std::optional<files::Action> how)
 {
-    Outcome("outcome", entry, "moved", moved, error);
+    Outcome("outcome", entry, "moved", moved, error, how);
+}
+
+void Writer::Folder(const QString &folder, bool existed)
+{
+    line.truncate(0);
+    JsonLine json(line);
+    json.Text("folder", folder);
+    if (existed)
+        json.Flag("existed", true);
+    json.End();
+    Write(line);
+    // Rare, and an undo must know of the folder even after a crash: flushed at once.
+    if (!existed && fd >= 0)
+        ::fdatasync(fd);
 }
 
 void Writer::Restored(int entry, bool restored, const QString &error)
@@ -420,13 +455,16 @@ void Writer::Restored(int entry, bool restored, const QString &error)
     Outcome("undo", entry, "restored", restored, error);
 }
 
-void Writer::Outcome(const char *kind, int entry, const char *done, bool ok, const QString &error)
+void Writer::Outcome(const char *kind, int entry, const char *done, bool ok, const QString &error,
+                     std::optional<files::Action> how)
 {
     line.truncate(0); // keeps its memory for the next line
     JsonLine json(line);
     json.Number(kind, entry).Flag(done, ok);
     if (!ok)
         json.Text("error", error);
+    if (how)
+        json.Text("how", files::ActionName(*how));
     json.End();
     Write(line);
 }
@@ -448,26 +486,42 @@ void Writer::Write(const QByteArray &line)
     }
 }
 
-bool MoveTogether(QVector<Move> &moves, Writer *journal, int firstEntry, QString *error,
+bool MoveTogether(QVector<Move> &moves, files::Action action, const files::Base &root,
+                  Writer *journal, int firstEntry, QString *error,
                   const files::CopyProgress &progress)
 {
+    files::FolderLog folders;
+    if (journal) {
+        folders.making = [journal](const QString &folder) { journal->Folder(folder); };
+        folders.existed = [journal](const QString &folder) { journal->Folder(folder, true); };
+    }
     for (int i = 0; i < moves.size(); ++i) {
         Move &move = moves[i];
         QString why;
-        move.moved = files::MoveFile(move.source, move.target, &why, progress);
+        move.moved = files::PlaceFile(action, move.source, root, move.target, &move.how, &why,
+                                      progress, folders);
         if (journal)
-            journal->Moved(firstEntry + i, move.moved, why);
+            journal->Moved(firstEntry + i, move.moved, why,
+                           action == files::Action::Move ? std::nullopt
+                                                         : std::optional<files::Action>(move.how));
         if (move.moved)
             continue;
         *error = i == 0 ? why : QFileInfo(move.source).fileName() + QStringLiteral(": ") + why;
         for (int j = i - 1; j >= 0; --j) {
             QString back;
-            if (files::MoveFile(moves[j].target, moves[j].source, &back, progress)) {
+            const QString target = root.Path() + moves[j].target;
+            const int err =
+                action == files::Action::Move
+                    ? (files::MoveFile(target, moves[j].source, &back, progress) ? 0 : -1)
+                    : files::RemoveBeneath(root.Path(), moves[j].target);
+            if (err == 0) {
                 moves[j].moved = false;
                 if (journal)
                     journal->Moved(firstEntry + j, false, QStringLiteral("put back: ") + *error);
             } else {
-                *error += QStringLiteral("; not put back: %1: %2").arg(moves[j].target, back);
+                if (err > 0)
+                    back = QString::fromLocal8Bit(std::strerror(err));
+                *error += QStringLiteral("; not put back: %1: %2").arg(target, back);
             }
         }
         return false;

@@ -19,7 +19,8 @@
 // recovers trusts those lines to say where a file is, it looks.
 namespace journal {
 
-constexpr int kFormatVersion = 1;
+// Version 2 added what each file's run did (move, copy, link) and the folders a run made.
+constexpr int kFormatVersion = 2;
 
 // Enough of a file to recognise it later, wherever it went.
 struct Identity
@@ -47,8 +48,10 @@ struct Entry
     int row = 0; // the plan's row: a row's files move together
     QString source;
     QString target;
-    Identity identity;         // of the source, right before the journal was written
-    std::optional<bool> moved; // what the last outcome line says, when there is one
+    Identity identity; // of the source, right before the journal was written
+    files::Action action = files::Action::Move;
+    std::optional<bool> moved;        // what the last outcome line says, when there is one
+    std::optional<files::Action> how; // what was done, as that line says: a link or a copy
 };
 
 struct Journal
@@ -56,6 +59,7 @@ struct Journal
     QString path;
     Header header;
     QVector<Entry> entries;
+    QStringList folders;    // that the run made, relative to the root, parents first
     bool undone = false;    // an undo put back everything
     bool undoTried = false; // some undo line is there
     qint64 wholeSize = 0;   // bytes up to the end of the last whole line
@@ -97,13 +101,18 @@ public:
     Writer &operator=(const Writer &) = delete;
 
     QString Path() const { return path; }
-    void Moved(int entry, bool moved, const QString &error = QString());
+    void Moved(int entry, bool moved, const QString &error = QString(),
+               std::optional<files::Action> how = std::nullopt);
+    // A folder (relative to the root) about to be made, flushed to disk before it is; existed
+    // when it turned out to be there already, which takes it back.
+    void Folder(const QString &folder, bool existed = false);
     void Restored(int entry, bool restored, const QString &error = QString());
     void Undone();
 
 private:
     Writer(int fd, const QString &path);
-    void Outcome(const char *kind, int entry, const char *done, bool ok, const QString &error);
+    void Outcome(const char *kind, int entry, const char *done, bool ok, const QString &error,
+                 std::optional<files::Action> how = std::nullopt);
     void Write(const QByteArray &line);
 
     int fd;
@@ -114,14 +123,17 @@ private:
 struct Move
 {
     QString source;
-    QString target;
+    QString target; // relative to the root
     bool moved = false;
+    files::Action how = files::Action::Move;
 };
 
-// Moves moves in order with files::MoveFile, all or none: after a failure the files already
-// moved go back, newest first, and error gets the first failure. Outcomes go to journal (when
-// not null) as entries firstEntry, firstEntry + 1, ... Returns whether every file moved.
-bool MoveTogether(QVector<Move> &moves, Writer *journal, int firstEntry, QString *error,
+// Does action with moves in order with files::PlaceFile beneath root, all or none: after a
+// failure, the files already moved go back and the copies and links already made go, newest
+// first, and error gets the first failure. Outcomes and the folders made go to journal (when not
+// null), the outcomes as entries firstEntry, firstEntry + 1, ... Returns whether every file went.
+bool MoveTogether(QVector<Move> &moves, files::Action action, const files::Base &root,
+                  Writer *journal, int firstEntry, QString *error,
                   const files::CopyProgress &progress);
 
 } // namespace journal

@@ -3,11 +3,14 @@
 
 #include "undo.h"
 
+#include "scan.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <unistd.h>
@@ -29,6 +32,19 @@ QString Differs(const Identity &now, const Identity &moved)
     return QString();
 }
 
+// Where the file at source goes back to: beneath the root when it came from there, else beneath
+// the folder that holds its release folder. Returns the base; relative gets the rest.
+QString BaseFor(const QString &source, const QString &root, QString *relative)
+{
+    QString base = root;
+    if (!source.startsWith(root)) {
+        const QString folder = QFileInfo(source).path();
+        base = files::WithTrailingSlash(QFileInfo(folder).path());
+    }
+    *relative = source.mid(base.size());
+    return base;
+}
+
 bool SameContent(const QString &a, const QString &b)
 {
     QFile first(a);
@@ -42,6 +58,29 @@ bool SameContent(const QString &a, const QString &b)
         if (chunk.isEmpty())
             return first.error() == QFile::NoError && second.error() == QFile::NoError;
     }
+}
+
+// Why what is at target is not what the run made of source by how; empty when it is.
+QString NotMade(const Entry &entry, files::Action how, const Identity &atTarget)
+{
+    const std::optional<Identity> source = IdentityOf(entry.source);
+    const bool sameInode =
+        source && source->device == atTarget.device && source->inode == atTarget.inode;
+    if (how == files::Action::Hardlink)
+        return sameInode ? QString()
+                         : QStringLiteral("the target is no longer a link to the source");
+    if (how == files::Action::Symlink) {
+        char text[PATH_MAX];
+        const ssize_t n = ::readlink(QFile::encodeName(entry.target).constData(), text, PATH_MAX);
+        return n >= 0 && QByteArray(text, int(n)) ==
+                             QFile::encodeName(files::LinkText(entry.source, entry.target))
+                   ? QString()
+                   : QStringLiteral("the target is no longer the link made");
+    }
+    if (!source || sameInode || atTarget.size != source->size ||
+        atTarget.mtimeNs != source->mtimeNs || !SameContent(entry.source, entry.target))
+        return QStringLiteral("the copy differs from its source");
+    return QString();
 }
 
 } // namespace
@@ -70,7 +109,26 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
         const bool atTargetIsMoved = atTarget && differs.isEmpty();
         const bool inPlace = atSource && atSource->size == entry.identity.size &&
                              atSource->mtimeNs == entry.identity.mtimeNs;
-        if (atTargetIsMoved && !atSource) {
+        // What a copy or a link was: its outcome line says; a run cut off before that line
+        // leaves it to what the target is.
+        files::Action how = entry.how.value_or(entry.action);
+        if (how == files::Action::HardlinkOrCopy)
+            how = atTarget && NotMade(entry, files::Action::Hardlink, *atTarget).isEmpty()
+                      ? files::Action::Hardlink
+                      : files::Action::Copy;
+        // A copy cut off on a share without hard links may have left its placeholder.
+        if (entry.action != files::Action::Move) {
+            if (atTarget && !entry.moved && files::IsPlaceholder(entry.target, startedNs))
+                row.action = Action::Tidy;
+            else if (atTarget)
+                row.reason = NotMade(entry, how, *atTarget);
+            else if (entry.moved)
+                row.reason = QStringLiteral("the target is gone");
+            else
+                row.action = Action::Tidy;
+            if (atTarget && row.reason.isEmpty() && row.action == Action::Refuse)
+                row.action = Action::RemoveMade;
+        } else if (atTargetIsMoved && !atSource) {
             row.action = Action::MoveBack;
         } else if (atTargetIsMoved && inPlace &&
                    ((atSource->device == atTarget->device && atSource->inode == atTarget->inode) ||
@@ -100,6 +158,14 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
         if (row.action != Action::Tidy || !row.leftovers.isEmpty())
             rows.append(row);
     }
+    for (auto folder = journal.folders.crbegin(); folder != journal.folders.crend(); ++folder) {
+        UndoRow row;
+        row.entry = -1;
+        row.target = journal.header.root + *folder;
+        row.action = Action::RemoveFolder;
+        if (QFileInfo(row.target).isDir())
+            rows.append(row);
+    }
     return rows;
 }
 
@@ -127,16 +193,30 @@ int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
             done = false;
             row.error = row.reason;
             break;
-        case Action::MoveBack:
-            QDir().mkpath(QFileInfo(row.source).path()); // a release folder removed since
-            done = files::MoveFile(row.target, row.source, &row.error, progress);
+        case Action::MoveBack: {
+            // A release folder removed since is made again.
+            QString relative;
+            const QString base = BaseFor(row.source, journal.header.root, &relative);
+            done = files::PlaceFile(files::Action::Move, row.target, base, relative, nullptr,
+                                    &row.error, progress);
             break;
+        }
         case Action::RemoveCopy:
-            done = ::unlink(QFile::encodeName(row.target).constData()) == 0;
+        case Action::RemoveMade:
+        case Action::RemoveFolder: {
+            const QString root = journal.header.root;
+            const bool folder = row.action == Action::RemoveFolder;
+            const int err = row.target.startsWith(root)
+                                ? files::RemoveBeneath(root, row.target.mid(root.size()), folder)
+                                : EXDEV;
+            // A folder that holds anything else, or is gone, stays as it is.
+            done = err == 0 || (folder && (err == ENOTEMPTY || err == EEXIST || err == ENOENT));
             if (!done)
-                row.error =
-                    QStringLiteral("remove copy: ") + QString::fromLocal8Bit(std::strerror(errno));
+                row.error = QStringLiteral("remove %1: %2")
+                                .arg(folder ? QStringLiteral("folder") : QStringLiteral("copy"),
+                                     QString::fromLocal8Bit(std::strerror(err)));
             break;
+        }
         case Action::Tidy:
             break;
         }
@@ -148,7 +228,8 @@ int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
             }
         }
         row.restored = done;
-        writer->Restored(row.entry, done, row.error);
+        if (row.entry >= 0)
+            writer->Restored(row.entry, done, row.error);
         if (!done)
             ++failures;
     }

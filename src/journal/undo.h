@@ -11,11 +11,13 @@ namespace journal {
 
 // What undo does with one file of a journal, decided from where the file really is.
 enum class Action {
-    MoveBack,   // it is at its target and its source path is free
-    RemoveCopy, // it is at its source, and its target holds a copy of it that a run cut off
-                // between publishing the copy and removing the source
-    Tidy,       // it is at its source; only temporary copies of a cut-off copy are left
-    Refuse,     // see reason
+    MoveBack,     // it is at its target and its source path is free
+    RemoveCopy,   // it is at its source, and its target holds a copy of it that a run cut off
+                  // between publishing the copy and removing the source
+    Tidy,         // it is at its source; only temporary copies of a cut-off copy are left
+    RemoveMade,   // the copy or link that the run made at target is still just that
+    RemoveFolder, // a folder the run made (target), removed if empty
+    Refuse,       // see reason
 };
 
 struct UndoRow
@@ -33,15 +35,19 @@ struct UndoRow
 // path as an undo shows it: relative to root when it lies below it, else as it is.
 QString RelativeTo(const QString &path, const QString &root);
 
-// What undoing journal would do, last move first. Files already at their source with nothing
-// left to tidy do not appear.
+// What undoing journal would do, last move first, then the folders the run made, deepest first.
+// Files already at their source with nothing left to tidy do not appear. A copy or a link is
+// removed only while it is what the run made: a hard link with the source's inode, a symbolic
+// link with the text it was given, a copy with the source's size, modification time and content
+// (compared with the source). An undo never touches the source of a copy or a link, and puts a
+// moved file back only beneath the folder that held its release folder.
 QVector<UndoRow> PlanUndo(const Journal &journal);
 
-// Does what rows say, in order, every move with files::MoveFile and a removed release folder
-// made again, and records each outcome in the journal; marks the journal undone when no row was
-// refused or failed. beforeRow(index) is called before each row. Returns the number of rows
-// refused or failed, kInUse when another run or undo holds the journal, or -1 when it cannot
-// be written to (error says why either way; nothing done).
+// Does what rows say, in order, every move with files::PlaceFile and a removed release folder
+// made again, a folder removed only while empty, and records each outcome in the journal; marks the
+// journal undone when no row was refused or failed. beforeRow(index) is called before each row.
+// Returns the number of rows refused or failed, kInUse when another run or undo holds the journal,
+// or -1 when it cannot be written to (error says why either way; nothing done).
 constexpr int kInUse = -2;
 int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,

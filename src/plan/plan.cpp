@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -36,6 +37,10 @@ ConflictText Text(Conflict conflict)
         return {"duplicate", "duplicate target: an earlier row has the same one"};
     case Conflict::Sidecar:
         return {"sidecar", "a sidecar cannot move"};
+    case Conflict::Outside:
+        return {"outside", "outside the root"};
+    case Conflict::NotFolder:
+        return {"not a folder", "a file is where a folder is needed"};
     }
     return {"", ""};
 }
@@ -57,32 +62,63 @@ bool Occupied(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-} // namespace
-
+// Exists, or Duplicate when claim(the cleaned path) says an earlier file has that target, else
+// None. Compared cleaned, so that "a/../x.mkv" and "x.mkv" count as the one target they are.
 Conflict TargetConflict(const QString &targetPath,
-                        const std::function<bool(const QString &)> &claimedBefore)
+                        const std::function<bool(const QString &)> &claim)
 {
-    // Compared cleaned, so that "a/../x.mkv" and "x.mkv" count as the one target they are.
     if (Occupied(targetPath))
         return Conflict::Exists;
-    return claimedBefore(QDir::cleanPath(targetPath)) ? Conflict::Duplicate : Conflict::None;
+    return claim(QDir::cleanPath(targetPath)) ? Conflict::Duplicate : Conflict::None;
 }
 
-void MarkConflicts(PlanRow &row, const std::function<bool(const QString &)> &claim)
+} // namespace
+
+TargetBounds::TargetBounds(const QString &root, const QString &outputPattern)
+    : root(root)
+    , slashes(outputPattern.count(QLatin1Char('/')))
+{}
+
+Conflict TargetBounds::Check(const QString &target)
 {
+    // Only the output pattern's own "/" makes a folder; one that a field brought never does.
+    if (target.count(QLatin1Char('/')) != slashes || target.startsWith(QLatin1Char('/')))
+        return Conflict::Outside;
+    const QString folder = target.left(qMax(target.lastIndexOf(QLatin1Char('/')), qsizetype(0)));
+    auto state = folders.constFind(folder);
+    if (state == folders.cend())
+        state = folders.insert(folder, files::CheckFolder(root, folder));
+    switch (*state) {
+    case files::FolderState::Fine:
+        break;
+    case files::FolderState::Outside:
+        return Conflict::Outside;
+    case files::FolderState::NotFolder:
+        return Conflict::NotFolder;
+    }
+    return Conflict::None;
+}
+
+void MarkConflicts(PlanRow &row, TargetBounds &bounds,
+                   const std::function<bool(const QString &)> &claim)
+{
+    const auto conflict = [&](const QString &target, const QString &targetPath) {
+        const Conflict bound = bounds.Check(target);
+        return bound != Conflict::None ? bound : TargetConflict(targetPath, claim);
+    };
     // A name that is nothing but the extension would make a hidden file, or name the root.
     const QString name = row.target.mid(row.target.lastIndexOf(QLatin1Char('/')) + 1);
     row.conflict = name == FileExtension(row.release.fileName)
                        ? Conflict::Empty
-                       : TargetConflict(row.targetPath, claim);
+                       : conflict(row.target, row.targetPath);
     for (PlanSidecar &sidecar : row.sidecars) {
-        sidecar.conflict = TargetConflict(sidecar.targetPath, claim);
+        sidecar.conflict = conflict(sidecar.target, sidecar.targetPath);
         if (sidecar.conflict != Conflict::None && row.conflict == Conflict::None)
             row.conflict = Conflict::Sidecar;
     }
 }
 
-void MarkConflicts(QVector<PlanRow> &rows)
+void MarkConflicts(QVector<PlanRow> &rows, const QString &root, const QString &outputPattern)
 {
     // A target counts as taken once a file that is free to go there claims it.
     QSet<QString> taken;
@@ -92,8 +128,9 @@ void MarkConflicts(QVector<PlanRow> &rows)
         taken.insert(clean);
         return false;
     };
+    TargetBounds bounds(root, outputPattern);
     for (PlanRow &row : rows)
-        MarkConflicts(row, claim);
+        MarkConflicts(row, bounds, claim);
 }
 
 PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
@@ -163,10 +200,11 @@ QString SuggestedPattern(const QStringList &folders, const QString &root)
 
 Plan MakePlan(const QString &root, QStringList releaseFolders,
               const std::optional<QString> &filenamePattern, const QString &outputPattern,
-              bool sidecars)
+              bool sidecars, files::Action action)
 {
     Plan plan;
     plan.root = root;
+    plan.action = action;
     plan.outputPattern = outputPattern;
     QList<files::ReleaseFile> releases;
     files::ScanReleaseFolders(
@@ -190,7 +228,7 @@ Plan MakePlan(const QString &root, QStringList releaseFolders,
     for (const files::ReleaseFile &release : releases)
         plan.rows.append(MakeRow(rootDir, release,
                                  patterns.TargetName(release.folder, release.fileName), sidecars));
-    MarkConflicts(plan.rows);
+    MarkConflicts(plan.rows, root, outputPattern);
     return plan;
 }
 
@@ -215,17 +253,22 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         }
         if (row.conflict != Conflict::None)
             continue;
-        QVector<journal::Entry> files{{index, row.release.absolutePath, row.targetPath, {}, {}}};
-        for (const PlanSidecar &sidecar : std::as_const(row.sidecars))
-            files.append({index, sidecar.file.path, sidecar.targetPath, {}, {}});
-        for (journal::Entry &file : files) {
+        QVector<journal::Entry> files{
+            {index, row.release.absolutePath, row.targetPath, {}, plan.action, {}, {}}};
+        QStringList targets{row.target};
+        for (const PlanSidecar &sidecar : std::as_const(row.sidecars)) {
+            files.append({index, sidecar.file.path, sidecar.targetPath, {}, plan.action, {}, {}});
+            targets.append(sidecar.target);
+        }
+        for (int i = 0; i < files.size(); ++i) {
+            journal::Entry &file = files[i];
             const std::optional<journal::Identity> identity = journal::IdentityOf(file.source);
             if (!identity) {
                 row.error = QStringLiteral("source does not exist: ") + file.source;
                 break;
             }
             file.identity = *identity;
-            moves[index].append({file.source, file.target});
+            moves[index].append({file.source, targets.at(i)});
         }
         if (row.error.isEmpty()) {
             firstEntry[index] = int(entries.size());
@@ -242,16 +285,20 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         plan.journal = writer->Path();
     }
 
+    const files::Base root(plan.root);
     int failures = 0;
     for (int index = 0; index < plan.rows.size(); ++index) {
         PlanRow &row = plan.rows[index];
         if (beforeRow)
             beforeRow(index);
         if (firstEntry[index] >= 0) {
-            row.moved = journal::MoveTogether(moves[index], writer.get(), firstEntry[index],
-                                              &row.error, progress);
-            for (int i = 0; i < row.sidecars.size(); ++i)
+            row.moved = journal::MoveTogether(moves[index], plan.action, root, writer.get(),
+                                              firstEntry[index], &row.error, progress);
+            row.how = moves[index].at(0).how;
+            for (int i = 0; i < row.sidecars.size(); ++i) {
                 row.sidecars[i].moved = moves[index].at(i + 1).moved;
+                row.sidecars[i].how = moves[index].at(i + 1).how;
+            }
         }
         if (!row.moved) {
             if (row.error.isEmpty())

@@ -7,6 +7,7 @@
 #include "scan.h"
 
 #include <QDir>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -19,10 +20,12 @@
 namespace plan {
 
 // Why a row cannot move, decided before anything moves. A row moves nothing when one of its
-// sidecars has a conflict of its own (Sidecar).
-enum class Conflict { None, Empty, Exists, Duplicate, Sidecar };
+// sidecars has a conflict of its own (Sidecar). Outside: the target is absolute, has a ".." or a
+// "/" that a captured field brought, or a folder on its way is a link that leads out of the
+// root. NotFolder: a file is where the target needs a folder.
+enum class Conflict { None, Empty, Exists, Duplicate, Sidecar, Outside, NotFolder };
 
-// "exists", "duplicate", "empty", "sidecar"; empty for Conflict::None.
+// "exists", "duplicate", "empty", "sidecar", "outside", "not a folder"; empty for None.
 QString ConflictName(Conflict conflict);
 
 // A file that moves with a row's chosen file.
@@ -33,6 +36,7 @@ struct PlanSidecar
     QString targetPath;
     Conflict conflict = Conflict::None;
     bool moved = false;
+    files::Action how = files::Action::Move; // what was done, after ApplyPlan
 };
 
 struct PlanRow
@@ -43,7 +47,8 @@ struct PlanRow
     Conflict conflict = Conflict::None;
     QVector<PlanSidecar> sidecars;
     bool moved = false;
-    QString error; // why the row did not move, after ApplyPlan
+    files::Action how = files::Action::Move; // what was done, after ApplyPlan
+    QString error;                           // why the row did not move, after ApplyPlan
 };
 
 struct Plan
@@ -52,6 +57,7 @@ struct Plan
     QString filenamePattern;
     QString outputPattern;
     bool suggested = false; // the filename pattern is the window's suggestion
+    files::Action action = files::Action::Move;
     QVector<PlanRow> rows;
     QList<files::SkippedFolder> skipped; // the release folders that yield no row
     QString journal;                     // the journal ApplyPlan wrote, if any
@@ -75,32 +81,46 @@ Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString
 // under root (files::ReleaseFile::folder); empty without any.
 QString SuggestedPattern(const QStringList &folders, const QString &root);
 
-// The rows for the release folders under root, with targets from the two patterns (the window's
-// suggestion when no filename pattern is given), their sidecars when asked for, and their
-// conflicts marked.
-Plan MakePlan(const QString &root, QStringList releaseFolders,
-              const std::optional<QString> &filenamePattern, const QString &outputPattern,
-              bool sidecars);
-
 // The row of release under rootDir with target (relative to the root) as its target text, and
 // with its sidecars' targets when sidecars is set; conflicts are not marked.
 PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
                 bool sidecars);
 
-// Why a file cannot go to targetPath: Exists when something is there, else Duplicate when
-// claimedBefore(the cleaned targetPath) says an earlier file has that target, else None.
-Conflict TargetConflict(const QString &targetPath,
-                        const std::function<bool(const QString &)> &claimedBefore);
+// Whether a target text may be made under root (None), or why not (Outside, NotFolder): only the
+// output pattern's own "/" makes a folder, and every folder on the way must be one, or be
+// missing, beneath root without a link leading out of it. Each folder is looked at once, so that
+// one object serves all the rows of one pair of patterns.
+class TargetBounds
+{
+public:
+    TargetBounds(const QString &root, const QString &outputPattern);
+    Conflict Check(const QString &target);
 
-// Marks the conflicts of row and its sidecars, claim(cleaned target path) telling whether an
-// earlier file already has that target (and, for a row that keeps the rows, taking it). The
-// row's own target is claimed only when it is not Empty; its sidecars' always.
-void MarkConflicts(PlanRow &row, const std::function<bool(const QString &)> &claim);
+private:
+    QString root;
+    qsizetype slashes;
+    QHash<QString, files::FolderState> folders;
+};
 
-// Marks the conflicts of rows, in order.
-void MarkConflicts(QVector<PlanRow> &rows);
+// Marks the conflicts of row and its sidecars: Empty, what bounds says, Exists, then Duplicate
+// when claim(the cleaned target path) says an earlier file already has that target (and, for a
+// caller that keeps the targets, takes it). Only a file that passed every other check is claimed.
+void MarkConflicts(PlanRow &row, TargetBounds &bounds,
+                   const std::function<bool(const QString &)> &claim);
 
-// Moves every row in order with files::MoveFile, each with its sidecars, all or none of them; a
+// Marks the conflicts of rows, in order, as targets of outputPattern under root.
+void MarkConflicts(QVector<PlanRow> &rows, const QString &root, const QString &outputPattern);
+
+// The rows for the release folders (under root or not), with targets from the two patterns (the
+// window's suggestion when no filename pattern is given), their sidecars when asked for, and
+// their conflicts marked, to be done by action. A "/" in the output pattern's own text makes
+// folders under root.
+Plan MakePlan(const QString &root, QStringList releaseFolders,
+              const std::optional<QString> &filenamePattern, const QString &outputPattern,
+              bool sidecars, files::Action action = files::Action::Move);
+
+// Does the plan's action with every row in order through files::PlaceFile, which makes the
+// missing folders on the way, each row with its sidecars, all or none of them; a
 // row with a conflict or without its files is not attempted. Unless journalPath is null, what is
 // about to move is first written to a journal at *journalPath (in the default folder when empty),
 // whose path goes to plan.journal. beforeRow(index) is called before each row and failed(row) after

@@ -124,7 +124,8 @@ struct Api::ScanData
     // Keyed by the hash of the cleaned target path rather than the path: a tenth of the memory,
     // and a collision could only mark a row a duplicate that the run would then plan afresh.
     QHash<size_t, int> firstClaim;
-    QVector<int> rowSeq; // the claim number of each row's first file
+    QVector<int> rowSeq;                        // the claim number of each row's first file
+    std::unique_ptr<plan::TargetBounds> bounds; // the folders on the targets' way
     int seq = 0;
 
     files::ReleaseFile ReleaseOf(const Release &r) const
@@ -142,25 +143,11 @@ struct Api::ScanData
 
 namespace {
 
-// A target text that names a place outside the root.
-bool OutsideRoot(const QString &target)
-{
-    return !PathProblem(target).isEmpty();
-}
-
-// Why a row may not run, with its files resolved beneath root: empty when it may. Checked
-// right before the run, since what the disk holds may have changed since the scan.
+// Why a row may not run, with its sources resolved beneath root: empty when it may. Checked
+// right before the run, since what the disk holds may have changed since the scan; its targets
+// are kept beneath the root by the plan and the move themselves.
 QString Unconfined(int rootFd, const QString &rootSlashed, const plan::PlanRow &row)
 {
-    if (OutsideRoot(row.target))
-        return QStringLiteral("outside the root");
-    const QString target = row.targetPath.mid(rootSlashed.size());
-    const int fd =
-        OpenBeneath(rootFd, target.left(qMax(0, target.lastIndexOf(u'/'))), O_PATH | O_DIRECTORY);
-    if (fd < 0 && Escaped(errno))
-        return QStringLiteral("outside the root");
-    if (fd >= 0)
-        ::close(fd);
     QStringList sources{row.release.absolutePath};
     for (const plan::PlanSidecar &sidecar : row.sidecars)
         sources.append(sidecar.file.path);
@@ -316,7 +303,7 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
     if (!offset || !limit || *limit > kMaxLimit)
         return Error(400, QStringLiteral("offset and limit are counts (limit at most 1000)"));
     const QString action = query.value(QStringLiteral("action"), QStringLiteral("move"));
-    if (action != QLatin1String("move"))
+    if (!files::ActionFromName(action))
         return Error(400, QStringLiteral("unknown action: ") + action);
     const QString filename = query.value(QStringLiteral("filename"));
     const QString output = query.value(QStringLiteral("output"));
@@ -331,16 +318,16 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
                              sidecars);
     };
     const QString key = filename + QChar(0) + output + QChar(sidecars ? u'1' : u'0');
-    if (key != scan->indexKey)
+    if (key != scan->indexKey) {
         scan->ResetIndex(key);
+        scan->bounds = std::make_unique<plan::TargetBounds>(scan->base, output);
+    }
     const int total = int(scan->rows.size());
     const int end = int(qMin(qint64(total), qint64(*offset) + *limit));
     while (scan->rowSeq.size() < end) {
         plan::PlanRow row = rowAt(int(scan->rowSeq.size()));
         scan->rowSeq.append(scan->seq);
-        if (OutsideRoot(row.target))
-            continue;
-        plan::MarkConflicts(row, [&scan](const QString &clean) {
+        plan::MarkConflicts(row, *scan->bounds, [&scan](const QString &clean) {
             const int mine = scan->seq++;
             const size_t key = qHash(clean);
             if (scan->firstClaim.contains(key))
@@ -353,15 +340,12 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
     QJsonArray list;
     for (int i = *offset; i < end; ++i) {
         plan::PlanRow row = rowAt(i);
-        QString conflict = QStringLiteral("outside the root");
-        if (!OutsideRoot(row.target)) {
-            int seq = scan->rowSeq.at(i);
-            plan::MarkConflicts(row, [&](const QString &clean) {
-                const int mine = seq++;
-                return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;
-            });
-            conflict = plan::ConflictName(row.conflict);
-        }
+        int seq = scan->rowSeq.at(i);
+        plan::MarkConflicts(row, *scan->bounds, [&](const QString &clean) {
+            const int mine = seq++;
+            return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;
+        });
+        const QString conflict = plan::ConflictName(row.conflict);
         QJsonObject object{{QStringLiteral("row"), scan->rows.at(i).id},
                            {QStringLiteral("folder"), row.release.folder},
                            {QStringLiteral("file"), row.release.fileName},
@@ -400,7 +384,9 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
         !(targets.isUndefined() || targets.isObject()))
         return Error(400, QStringLiteral("expected {\"filename\": F, \"output\": O, \"action\": A, "
                                          "\"sidecars\": B, \"unticked\": [ID], \"targets\": {}}"));
-    if (action.toString(QStringLiteral("move")) != QLatin1String("move"))
+    const std::optional<files::Action> how =
+        files::ActionFromName(action.toString(QStringLiteral("move")));
+    if (!how)
         return Error(400, QStringLiteral("unknown action: ") + action.toString());
     QSet<int> skip;
     for (const QJsonValue row : unticked.toArray()) {
@@ -427,6 +413,7 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
         const Root &root = *scan->root;
         plan.filenamePattern = filename.toString();
         plan.outputPattern = output.toString();
+        plan.action = *how;
         const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
         const QDir base(plan.root);
         const auto outcome = [&line](int row, bool moved, const QString &error) {
@@ -455,7 +442,7 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
             plan.rows.append(row);
             ids.append(release.id);
         }
-        plan::MarkConflicts(plan.rows);
+        plan::MarkConflicts(plan.rows, plan.root, plan.outputPattern);
 
         QString error;
         const auto done = [&](int index) {
