@@ -127,6 +127,19 @@ QString RelativeFolder(const QString &rootPath, const QString &folderPath)
                : folderPath;
 }
 
+// name in folder, as WithTrailingSlash(folder) + name makes it, in one string rather than two:
+// it is made for every row of a scan, and again for every row that "Process" moves.
+QString InFolder(const QString &folder, const QString &name)
+{
+    const bool slash = !folder.isEmpty() && !folder.endsWith(QLatin1Char('/'));
+    QString path;
+    path.reserve(folder.size() + slash + name.size());
+    path.append(folder);
+    if (slash)
+        path.append(QLatin1Char('/'));
+    return path.append(name);
+}
+
 // Whether name, read from the disk as raw, encodes back to the same bytes.
 bool Representable(const QString &name, const char *raw)
 {
@@ -187,7 +200,7 @@ std::optional<ReleaseFile> Release(const Listing &listing, const QString &relati
             *why = listing.found ? Skip::NameNotRepresentable : Skip::NoFile;
         return std::nullopt;
     }
-    return ReleaseFile{relative, WithTrailingSlash(listing.folder) + bestName, bestName};
+    return ReleaseFile{relative, InFolder(listing.folder, bestName), bestName};
 }
 
 } // namespace
@@ -251,7 +264,7 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
 
 QString ChosenFilePath(const QString &absoluteRoot, const QString &folder, const QString &fileName)
 {
-    return WithTrailingSlash(AbsoluteFolder(absoluteRoot, folder)) + fileName;
+    return InFolder(AbsoluteFolder(absoluteRoot, folder), fileName);
 }
 
 QString SkipName(Skip reason)
