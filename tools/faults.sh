@@ -41,6 +41,12 @@ fault "the root kept at the front of the suggestion" src/naming/naming.cpp \
 fault "subfolders sorted case-sensitively" src/files/scan.cpp \
     'const int byCase = CompareIgnoringCase(name(a), name(b));' \
     'const int byCase = name(a).compare(name(b));'
+fault "equal beginnings passed by two units more than were compared" src/files/scan.cpp \
+    'std::memcmp(a.data() + same, b.data() + same, 8)' \
+    'std::memcmp(a.data() + same, b.data() + same, 4)'
+fault "a folder and its file joined without a slash" src/files/scan.cpp \
+    "const bool slash = !folder.isEmpty() && !folder.endsWith(QLatin1Char('/'));" \
+    "const bool slash = !folder.isEmpty() && folder.endsWith(QLatin1Char('/'));"
 fault "the smallest file chosen" src/files/scan.cpp \
     'if (listing.found && size < bestSize)' 'if (listing.found && size > bestSize)'
 fault "a tie in size won by the later name" src/files/scan.cpp \
