@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -63,6 +64,8 @@ namespace {
 CopyWay firstCopyWay = CopyWay::FileSystem;
 
 constexpr size_t kCopyChunk = 1 << 20;
+// How the folders that files go into are opened.
+constexpr int kFolder = O_RDONLY | O_DIRECTORY;
 constexpr int kTempNameAttempts = 100;
 constexpr mode_t kPlaceholderMode = 0600;
 // Leaves room for the leading dot, the random part and ".part" within NAME_MAX (255 bytes).
@@ -516,54 +519,11 @@ bool Place(Action action, const QByteArray &src, int dirFd, const QByteArray &na
     return FailOnSource(src, error, "link", err);
 }
 
-// Opens the folder relative beneath baseFd, following no link that leads out of it: the
-// kernel's openat2 where it has one, else a walk that follows no link at all. -1 with errno set
-// on failure, EXDEV or ELOOP for a way out.
-int OpenBeneath(int baseFd, const QByteArray &relative)
-{
-    static bool noOpenat2 = false;
-    if (!noOpenat2) {
-        open_how how = {};
-        how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-        // EAGAIN: a rename elsewhere on the file system raced the lookup; it may be retried.
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            const long fd = ::syscall(SYS_openat2, baseFd, relative.constData(), &how, sizeof how);
-            if (fd >= 0)
-                return int(fd);
-            if (errno != EAGAIN)
-                break;
-        }
-        if (errno != ENOSYS)
-            return -1;
-        noOpenat2 = true;
-    }
-    Fd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
-    for (const QByteArray &part : relative.split('/')) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        int next = -1;
-        errno = EXDEV;
-        if (part != "..")
-            next = ::openat(current.get(), part.constData(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        struct stat st;
-        if (next < 0 && errno == ENOTDIR &&
-            ::fstatat(current.get(), part.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(st.st_mode))
-            errno = ELOOP;
-        if (next < 0)
-            return -1;
-        current.reset(next);
-    }
-    return current.release();
-}
-
 // OpenBeneath, making the folders that are missing on the way; made gets each one made.
 int OpenFolder(int baseFd, const QByteArray &relative, QList<QByteArray> &made,
                const FolderLog &log)
 {
-    const int fd = OpenBeneath(baseFd, relative);
+    const int fd = OpenBeneath(baseFd, relative, kFolder);
     if (fd >= 0 || errno != ENOENT)
         return fd;
     Fd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
@@ -572,7 +532,7 @@ int OpenFolder(int baseFd, const QByteArray &relative, QList<QByteArray> &made,
         if (part.isEmpty() || part == ".")
             continue;
         prefix += (prefix.isEmpty() ? QByteArray() : QByteArray("/")) + part;
-        int next = OpenBeneath(baseFd, prefix);
+        int next = OpenBeneath(baseFd, prefix, kFolder);
         if (next < 0 && errno == ENOENT) {
             const QString shown = QFile::decodeName(prefix);
             if (log.making)
@@ -624,7 +584,7 @@ QByteArray FolderPart(const QByteArray &relative)
 int RemoveAt(int baseFd, const QByteArray &relative, bool folder)
 {
     const QByteArray dir = FolderPart(relative);
-    Fd dirFd(dir.isEmpty() ? -1 : OpenBeneath(baseFd, dir));
+    Fd dirFd(dir.isEmpty() ? -1 : OpenBeneath(baseFd, dir, kFolder));
     if (!dir.isEmpty() && dirFd.get() < 0)
         return errno;
     const QByteArray name = relative.mid(relative.lastIndexOf('/') + 1);
@@ -635,6 +595,62 @@ int RemoveAt(int baseFd, const QByteArray &relative, bool folder)
 }
 
 } // namespace
+
+int OpenBeneath(int baseFd, const QByteArray &relative, int flags)
+{
+    // Containers and old kernels may refuse openat2: ENOSYS, or EPERM from a seccomp filter.
+    static std::atomic<bool> noOpenat2{false};
+    if (!noOpenat2) {
+        open_how how = {};
+        how.flags = quint64(flags | O_CLOEXEC);
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        const QByteArray path = relative.isEmpty() ? QByteArray(".") : relative;
+        // EAGAIN: a rename elsewhere on the file system raced the lookup; it may be retried.
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const long fd = ::syscall(SYS_openat2, baseFd, path.constData(), &how, sizeof how);
+            if (fd >= 0)
+                return int(fd);
+            if (errno != EAGAIN)
+                break;
+        }
+        if (errno != ENOSYS && errno != EPERM)
+            return -1;
+        noOpenat2 = true;
+    }
+    const QList<QByteArray> parts = relative.split('/');
+    qsizetype last = parts.size() - 1;
+    while (last >= 0 && (parts.at(last).isEmpty() || parts.at(last) == "."))
+        --last;
+    Fd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+    if (last < 0)
+        return current.release();
+    for (qsizetype i = 0; i <= last; ++i) {
+        const QByteArray &part = parts.at(i);
+        if (part.isEmpty() || part == ".")
+            continue;
+        // The folders on the way only need to be passed through; the last part opens as asked.
+        const int wanted = i == last ? flags : O_PATH | O_DIRECTORY;
+        int next = -1;
+        errno = EXDEV;
+        if (part != "..")
+            next = ::openat(current.get(), part.constData(), wanted | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (next < 0 && errno == ENOTDIR &&
+            ::fstatat(current.get(), part.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode))
+            errno = ELOOP;
+        if (next < 0)
+            return -1;
+        current.reset(next);
+    }
+    // O_PATH with O_NOFOLLOW opens a link itself; the walk follows none, so it is no way in.
+    struct stat st;
+    if (::fstat(current.get(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        errno = ELOOP;
+        return -1;
+    }
+    return current.release();
+}
 
 bool MoveFile(const QString &source, const QString &target, QString *error,
               const CopyProgress &progress)
@@ -722,7 +738,7 @@ FolderState CheckFolder(const QString &base, const QString &relativeFolder)
     if (relative.isEmpty())
         return FolderState::Fine;
     Fd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    Fd fd(baseFd.get() < 0 ? -1 : OpenBeneath(baseFd.get(), relative));
+    Fd fd(baseFd.get() < 0 ? -1 : OpenBeneath(baseFd.get(), relative, kFolder));
     if (fd.get() >= 0 || baseFd.get() < 0 || errno == ENOENT)
         return FolderState::Fine;
     return errno == ENOTDIR ? FolderState::NotFolder : FolderState::Outside;

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -46,6 +47,12 @@ struct FolderLog
     std::function<void(const QString &folder)> making;
     std::function<void(const QString &folder)> existed;
 };
+
+// Opens relative beneath the folder open at baseFd with flags (O_RDONLY | O_DIRECTORY, O_PATH…),
+// following no link that leads out of it: openat2 with RESOLVE_BENEATH and RESOLVE_NO_MAGICLINKS,
+// or where the kernel refuses openat2, a walk that follows no link at all. "" is the folder
+// itself. Returns the descriptor, or -1 with errno set, EXDEV or ELOOP for a way out.
+int OpenBeneath(int baseFd, const QByteArray &relative, int flags);
 
 // A folder held open, beneath which PlaceFile puts files: a run opens its root once for all of
 // its files, which also keeps them all beneath the folder that was the root when it began.

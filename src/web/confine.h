@@ -14,10 +14,8 @@ namespace web {
 // allowed", "NUL byte in a path"; empty when it is none of these. "" is the root itself.
 QString PathProblem(const QString &relative);
 
-// Opens relative beneath the folder open at rootFd with flags (O_PATH, O_DIRECTORY…), never
-// outside it: openat2 with RESOLVE_BENEATH and RESOLVE_NO_MAGICLINKS, or where the kernel
-// refuses openat2, a walk that follows no link at all. Returns the descriptor, or -1 with errno
-// (EXDEV or ELOOP for a path that would leave the root).
+// files::OpenBeneath for a client's path: relative opened beneath the folder open at rootFd with
+// flags, never outside it. -1 with errno (EXDEV or ELOOP for a path that would leave the root).
 int OpenBeneath(int rootFd, const QString &relative, int flags);
 
 // Whether relative names something beneath the folder open at rootFd, reached without leaving
