@@ -32,6 +32,8 @@ private slots:
                 << QStringList() << QStringList{""};
             Row(onShare, "source vanished: silent, row stays, the next row moves")
                 << QStringList() << QStringList{"", "=> B.mkv"};
+            Row(onShare, "source a link whose file vanished: silent, the link stays")
+                << QStringList() << QStringList{"", "=> B.mkv"};
             Row(onShare, "targets in a missing folder and the root itself fail; absolute ones hold")
                 << QStringList{"sub/name.mkv", "", "{dir}/elsewhere.mkv"}
                 << QStringList{"!! sub/name.mkv", "!! ", "=> ../elsewhere.mkv"};
@@ -65,6 +67,10 @@ private slots:
             QVERIFY(
                 WriteFile(source.arg(folders[row]), tag.contains("full") ? 3 << 20 : 999 + row));
 
+        if (tag.contains("link"))
+            QVERIFY(QFile::remove(source.arg("A")) && WriteFile(dir + "/linked.mkv", 5000) &&
+                    QFile::link(dir + "/linked.mkv", source.arg("A")));
+
         WindowDriver window;
         window.OpenFolders({dir, {"root"}});
         QCOMPARE(window.Column(0), folders);
@@ -79,7 +85,7 @@ private slots:
              QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", full}) != 0))
             QSKIP("cannot mount a small tmpfs here (the message is in the log)");
         if (tag.contains("vanished"))
-            QVERIFY(QFile::remove(source.arg("A")));
+            QVERIFY(QFile::remove(tag.contains("link") ? dir + "/linked.mkv" : source.arg("A")));
         if (tag.contains("root deleted")) // as the command line or a cancelled dialog may leave it
             window.gui.SetRootPath(dir + "/gone/");
         if (tag.contains("keystroke"))
@@ -114,6 +120,12 @@ private slots:
         // Every file exactly once, as it was: taken targets untouched, no temporaries left.
         QCOMPARE(Tree(dir), expected);
         QCOMPARE(window.Column(0), left);
+        // The table was held back while rows left it: the rows left are where a click finds them.
+        QVERIFY(window.tree->isVisible());
+        for (int row = 0; row < left.size(); ++row) {
+            QTreeWidgetItem *item = window.tree->topLevelItem(row);
+            QCOMPARE(window.tree->itemAt(window.tree->visualItemRect(item).center()), item);
+        }
         QCOMPARE(window.process->isEnabled(), tag.contains("root deleted"));
         QCOMPARE(rows, tag.contains("second click") ? QList<int>({2, 0}) : QList<int>());
     }

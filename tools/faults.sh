@@ -87,7 +87,7 @@ fault "parallel scan: an answer taken twice, another lost" src/files/inorder.h \
 fault "parallel scan: an answer taken before a helper gave it" src/files/inorder.h \
     'ready.wait(lock, [&] { return bool(answered[i % window]); });' ''
 fault "parallel scan: a folder whose type only a stat tells left out" src/files/scan.cpp \
-    'toAsk.emplace_back(entry->d_name);' ';'
+    'toAsk.emplace_back(entry->d_name, !typeKnown);' ';'
 
 # The safe move.
 fault "the rename replaces what is at the target" src/files/safemove.cpp \
@@ -174,6 +174,17 @@ fault "Process left enabled" src/gui/renamefiles.cpp \
 fault "a failed row removed" src/gui/renamefiles.cpp 'if (moved) {' 'if (true) {'
 fault "unticked rows moved" src/gui/renamefiles.cpp \
     'if (item->checkState(0) != Qt::Checked) {' 'if (false) {'
+fault "a link whose file is gone moved all the same" src/gui/renamefiles.cpp \
+    'if ((!release || release->MayBeLink()) && !QFile::exists(source)) {' \
+    'if (!release && !QFile::exists(source)) {'
+fault "a vanished source warned about" src/gui/renamefiles.cpp \
+    'if (!moved && !QFile::exists(source)) {' 'if (false) {'
+fault "a link chosen by the scan taken for a plain file" src/files/scan.cpp \
+    'visit(entry->d_name, qint64(st.st_size), !typeKnown);' \
+    'visit(entry->d_name, qint64(st.st_size), false);'
+fault "the table left hidden after Process" src/gui/repaintthrottle.cpp \
+    'view->setAttribute(Qt::WA_WState_Visible, true);' \
+    'view->setAttribute(Qt::WA_WState_Visible, false);'
 fault "column 0 editable" src/gui/gui.cpp \
     'fileTree->setItemDelegateForColumn(0, new NoEditDelegate(this));' ''
 fault "a name typed by hand survives the next keystroke" src/gui/releaserow.cpp \

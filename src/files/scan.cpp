@@ -29,10 +29,10 @@ namespace files {
 
 namespace {
 
-// Calls visit(name, size) for every non-hidden entry of the open folder dirFd that is of the
-// wanted type (S_IFDIR or S_IFREG), links counting as what they point at. Closes dirFd. With
-// helpers, the entries that need a stat are asked that many at once, and visited when all were
-// listed.
+// Calls visit(name, size, mayBeLink) for every non-hidden entry of the open folder dirFd that is
+// of the wanted type (S_IFDIR or S_IFREG), links counting as what they point at; mayBeLink is
+// false only where the listing said the entry is no link. Closes dirFd. With helpers, the entries
+// that need a stat are asked that many at once, and visited when all were listed.
 template<typename Visit>
 void ForEachEntry(int dirFd, mode_t wanted, Visit visit, int helpers = 0)
 {
@@ -44,7 +44,7 @@ void ForEachEntry(int dirFd, mode_t wanted, Visit visit, int helpers = 0)
     const auto ask = [dirFd, wanted](const char *name, struct stat &st) {
         return ::fstatat(dirFd, name, &st, 0) == 0 && (st.st_mode & S_IFMT) == wanted;
     };
-    std::vector<std::string> toAsk;
+    std::vector<std::pair<std::string, bool>> toAsk;
     while (const dirent *entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') // hidden entries, "." and ".."
             continue;
@@ -55,21 +55,22 @@ void ForEachEntry(int dirFd, mode_t wanted, Visit visit, int helpers = 0)
             continue;
         struct stat st = {};
         if (typeKnown && wanted != S_IFREG)
-            visit(entry->d_name, qint64(0));
+            visit(entry->d_name, qint64(0), false);
         else if (helpers > 0)
-            toAsk.emplace_back(entry->d_name);
+            toAsk.emplace_back(entry->d_name, !typeKnown);
         else if (ask(entry->d_name, st))
-            visit(entry->d_name, qint64(st.st_size));
+            visit(entry->d_name, qint64(st.st_size), !typeKnown);
     }
     InOrder<std::optional<qint64>>(
         qsizetype(toAsk.size()), helpers,
         [&](qsizetype i, std::optional<qint64> &size) {
             struct stat st = {};
-            size = ask(toAsk[i].c_str(), st) ? std::optional(qint64(st.st_size)) : std::nullopt;
+            size = ask(toAsk[i].first.c_str(), st) ? std::optional(qint64(st.st_size))
+                                                   : std::nullopt;
         },
         [&](qsizetype i, const std::optional<qint64> &size) {
             if (size)
-                visit(toAsk[i].c_str(), *size);
+                visit(toAsk[i].first.c_str(), *size, toAsk[i].second);
         });
     ::closedir(dir);
 }
@@ -103,15 +104,19 @@ int OpenFolder(const QString &path)
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+// Nearly always a release folder's text is a plain name, which leaves nothing to clean; cleaning
+// a path costs more than the rest of what a scan or a move does with a row.
+bool PlainName(const QString &relative)
+{
+    return !relative.isEmpty() && !relative.contains(QLatin1Char('/')) &&
+           relative != QLatin1String(".") && relative != QLatin1String("..");
+}
+
 // The folder a release folder's text names, resolved against the clean absolute root it was
 // found under.
 QString AbsoluteFolder(const QString &absoluteRoot, const QString &relative)
 {
-    // Nearly always the text is a plain name, which leaves nothing to clean; cleaning a path
-    // costs more than the rest of what a scan or a move does with a row.
-    const bool plainName = !relative.isEmpty() && !relative.contains(QLatin1Char('/')) &&
-                           relative != QLatin1String(".") && relative != QLatin1String("..");
-    if (plainName)
+    if (PlainName(relative))
         return absoluteRoot.endsWith(QLatin1Char('/')) ? absoluteRoot + relative
                                                        : absoluteRoot + QLatin1Char('/') + relative;
     return QDir::cleanPath(
@@ -142,7 +147,7 @@ QString RelativeFolder(const QString &rootPath, const QString &folderPath)
 }
 
 // name in folder, as WithTrailingSlash(folder) + name makes it, in one string rather than two:
-// it is made for every row of a scan, and again for every row that "Process" moves.
+// it is made for every row of a scan.
 QString InFolder(const QString &folder, const QString &name)
 {
     const bool slash = !folder.isEmpty() && !folder.endsWith(QLatin1Char('/'));
@@ -152,6 +157,18 @@ QString InFolder(const QString &folder, const QString &name)
     if (slash)
         path.append(QLatin1Char('/'));
     return path.append(name);
+}
+
+// InFolder(AbsoluteFolder(absoluteRoot, folder), name) for a plain folder name, as one string.
+QString InPlainFolder(const QString &absoluteRoot, const QString &folder, const QString &name)
+{
+    const bool slash = !absoluteRoot.endsWith(QLatin1Char('/'));
+    QString path;
+    path.reserve(absoluteRoot.size() + slash + folder.size() + 1 + name.size());
+    path.append(absoluteRoot);
+    if (slash)
+        path.append(QLatin1Char('/'));
+    return path.append(folder).append(QLatin1Char('/')).append(name);
 }
 
 // Whether name, read from the disk as raw, encodes back to the same bytes.
@@ -171,6 +188,7 @@ struct Listing
     int error = 0;  // why it could not be opened; 0 when it was
     bool found = false;
     std::string name; // its largest plain, non-hidden file, as named on the disk
+    bool mayBeLink = false;
 };
 
 // Lists the release folder listing.path into listing. The largest file; ties go to the name that
@@ -186,7 +204,7 @@ void ListFolder(const QString &absoluteRoot, const QString &rootPath, Listing &l
     if (dirFd < 0)
         return;
     qint64 bestSize = -1;
-    ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size) {
+    ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size, bool mayBeLink) {
         if (listing.found && size < bestSize)
             return;
         if (listing.found && size == bestSize &&
@@ -195,6 +213,7 @@ void ListFolder(const QString &absoluteRoot, const QString &rootPath, Listing &l
         listing.found = true;
         bestSize = size;
         listing.name = rawName;
+        listing.mayBeLink = mayBeLink;
     });
 }
 
@@ -216,7 +235,7 @@ std::optional<ReleaseFile> Release(const Listing &listing, const QString &relati
             *why = listing.found ? Skip::NameNotRepresentable : Skip::NoFile;
         return std::nullopt;
     }
-    return ReleaseFile{relative, InFolder(listing.folder, bestName), bestName};
+    return ReleaseFile{relative, InFolder(listing.folder, bestName), bestName, listing.mayBeLink};
 }
 
 } // namespace
@@ -231,7 +250,7 @@ QStringList Subfolders(const QString &folder)
     // On a share the listing seldom tells types, and each entry's stat is a round trip.
     ForEachEntry(
         dirFd, S_IFDIR,
-        [&](const char *rawName, qint64) { paths.append(base + QFile::decodeName(rawName)); },
+        [&](const char *rawName, qint64, bool) { paths.append(base + QFile::decodeName(rawName)); },
         ScanHelpers);
     // Ordered by name ignoring letter case, as a folder listing is; names that differ only in
     // case keep a fixed order. Sorting the paths themselves keeps one string per folder.
@@ -280,7 +299,9 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
 
 QString ChosenFilePath(const QString &absoluteRoot, const QString &folder, const QString &fileName)
 {
-    return InFolder(AbsoluteFolder(absoluteRoot, folder), fileName);
+    // Made again for every row that "Process" moves.
+    return PlainName(folder) ? InPlainFolder(absoluteRoot, folder, fileName)
+                             : InFolder(AbsoluteFolder(absoluteRoot, folder), fileName);
 }
 
 QString SkipName(Skip reason)
@@ -311,7 +332,7 @@ QList<Sidecar> Sidecars(const QString &chosen, const QString &stem)
     };
     QList<Sidecar> byStem;
     QList<Sidecar> subtitles;
-    ForEachEntry(OpenFolder(folder), S_IFREG, [&](const char *raw, qint64) {
+    ForEachEntry(OpenFolder(folder), S_IFREG, [&](const char *raw, qint64, bool) {
         const QString name = QFile::decodeName(raw);
         if (name == chosen.mid(slash + 1) || !Representable(name, raw))
             return;
@@ -325,7 +346,7 @@ QList<Sidecar> Sidecars(const QString &chosen, const QString &stem)
         if (sub.compare(QLatin1String("Subs"), Qt::CaseInsensitive) != 0 &&
             sub.compare(QLatin1String("Subtitles"), Qt::CaseInsensitive) != 0)
             continue;
-        ForEachEntry(OpenFolder(subfolder), S_IFREG, [&](const char *raw, qint64) {
+        ForEachEntry(OpenFolder(subfolder), S_IFREG, [&](const char *raw, qint64, bool) {
             const QString name = QFile::decodeName(raw);
             if (Representable(name, raw) && isSubtitle(name))
                 subtitles.append({subfolder + QLatin1Char('/') + name,

@@ -30,6 +30,7 @@ ReleaseRow::ReleaseRow(std::shared_ptr<const RowNaming> naming, files::ReleaseFi
     : naming(std::move(naming))
     , folder(std::move(release.folder))
     , fileName(std::move(release.fileName))
+    , mayBeLink(release.mayBeLink)
 {
     setFlags(flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
 }
@@ -42,7 +43,7 @@ QVariant ReleaseRow::data(int column, int role) const
         return naming->patterns->TargetName(text(0), text(1));
     }
     if (column == 0 && role == Qt::CheckStateRole)
-        return tick;
+        return Qt::CheckState(tick);
     // Whatever was set on the row itself comes first, as on any item.
     const QVariant stored = QTreeWidgetItem::data(column, role);
     if (stored.isValid() || (column != 0 && column != 1))

@@ -47,6 +47,10 @@ public:
     QVariant data(int column, int role) const override;
     void setData(int column, int role, const QVariant &value) override;
 
+    // False where the scan saw that the chosen file is no symbolic link, which may since have
+    // lost what it pointed at.
+    bool MayBeLink() const { return mayBeLink; }
+
 private:
     std::shared_ptr<const RowNaming> naming;
     QString folder;
@@ -55,5 +59,6 @@ private:
     // The tick, kept here rather than in the item's table of values per column and role, which
     // cost two blocks of memory per row. With the 32-bit generation above, it fits where a
     // 64-bit one alone went: every byte is paid 100,000 times.
-    Qt::CheckState tick = Qt::Checked;
+    quint8 tick = Qt::Checked;
+    bool mayBeLink;
 };

@@ -3,6 +3,7 @@
 
 #include "gui.h"
 
+#include "releaserow.h"
 #include "repaintthrottle.h"
 #include "safemove.h"
 
@@ -29,11 +30,20 @@ void Gui::RenameFiles()
         }
         const QString target = root.absoluteFilePath(item->text(2));
         const QString source = item->data(0, Qt::UserRole).toString();
-        if (!QFile::exists(source)) {
+        // A file that is gone is passed over without a word. Asking before every move cost a
+        // round trip per file, so a missing file is told from a refused move once the move
+        // fails; only a link, which the move would carry off though it leads nowhere, is asked
+        // first.
+        const auto *release = dynamic_cast<const ReleaseRow *>(item);
+        if ((!release || release->MayBeLink()) && !QFile::exists(source)) {
             ++row;
             continue;
         }
         const bool moved = files::MoveFile(source, target);
+        if (!moved && !QFile::exists(source)) {
+            ++row;
+            continue;
+        }
         if (moved) {
             // A removed current row hands its place to the next one, which the view then lays
             // out every row to scroll to; the current row simply leaves with the file.

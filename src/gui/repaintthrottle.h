@@ -27,5 +27,6 @@ protected:
 private:
     QAbstractItemView *view;
     QElapsedTimer sinceFrame;
-    qint64 catchUpMs = 0; // how long the view last took to catch up
+    qint64 catchUpMs = -1;   // how long the view last took to catch up; -1 before it did
+    bool delivering = false; // a timer event is being handed to the view
 };
