@@ -140,6 +140,13 @@ fault "a folder that was there before the run recorded as made" src/files/safemo
 fault "undo trusts a journal's line that a file moved" src/journal/undo.cpp \
     'const bool atTargetIsMoved = atTarget && differs.isEmpty();' \
     'const bool atTargetIsMoved = atTarget && (differs.isEmpty() || entry.moved == true);'
+fault "outcome lines still waiting when the journal closes lost" src/journal/journal.cpp \
+    'Writer::~Writer()
+{
+    WritePending();' 'Writer::~Writer()
+{'
+fault "no source's identity kept before a run, moves included" src/plan/plan.cpp \
+    'plan.action != files::Action::Hardlink && plan.action != files::Action::Symlink;' 'false;'
 fault "a torn last line of a journal refused" src/journal/journal.cpp \
     'if (last && number > 1)' 'if (false)'
 fault "a journal readable by others" src/journal/journal.cpp \

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -48,7 +49,7 @@ struct Entry
     int row = 0; // the plan's row: a row's files move together
     QString source;
     QString target;
-    Identity identity; // of the source, right before the journal was written
+    Identity identity; // of the source, right before the journal was written; zero for a link
     files::Action action = files::Action::Move;
     std::optional<bool> moved;        // what the last outcome line says, when there is one
     std::optional<files::Action> how; // what was done, as that line says: a link or a copy
@@ -114,10 +115,16 @@ private:
     void Outcome(const char *kind, int entry, const char *done, bool ok, const QString &error,
                  std::optional<files::Action> how = std::nullopt);
     void Write(const QByteArray &line);
+    void WritePending();
 
     int fd;
     QString path;
     QByteArray line;
+    // Outcome lines not yet written. An undo never takes an outcome line's word for what is on
+    // the disk, and a run cut off by a crash loses the ones not yet on the disk all the same:
+    // written together, they cost one call, not one per file.
+    QByteArray pending;
+    std::chrono::steady_clock::time_point lastWrite;
 };
 
 struct Move

@@ -236,6 +236,10 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
               const std::function<void(const PlanRow &)> &failed, QString *error)
 {
+    // A link leaves its source where it is, and its undo compares the target with the source as
+    // it is then: what the source was is never asked, and asking cost as much as the link.
+    const bool identityKept =
+        plan.action != files::Action::Hardlink && plan.action != files::Action::Symlink;
     // Every file about to move goes into the journal before the first one moves.
     QVector<QVector<journal::Move>> moves(plan.rows.size());
     QVector<journal::Entry> entries;
@@ -262,12 +266,15 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         }
         for (int i = 0; i < files.size(); ++i) {
             journal::Entry &file = files[i];
-            const std::optional<journal::Identity> identity = journal::IdentityOf(file.source);
-            if (!identity) {
-                row.error = QStringLiteral("source does not exist: ") + file.source;
-                break;
+            if (identityKept) {
+                const std::optional<journal::Identity> identity =
+                    journal::IdentityOf(file.source);
+                if (!identity) {
+                    row.error = QStringLiteral("source does not exist: ") + file.source;
+                    break;
+                }
+                file.identity = *identity;
             }
-            file.identity = *identity;
             moves[index].append({file.source, targets.at(i)});
         }
         if (row.error.isEmpty()) {
