@@ -3,7 +3,8 @@
 # SPDX-FileCopyrightText: 2026 Move & Rename developers
 # A share as media often sit on (Samba through the desktop, rclone): serves FOLDER at MOUNTPOINT
 # through FUSE, but refuses hard links and, as a FUSE 2 file system, renames that refuse to
-# replace. Prints "mounted" once it serves; unmounts when its standard input closes, which also
+# replace; names starting with "anycase" it finds in any letter case, as shares that ignore case
+# do. Prints "mounted" once it serves; unmounts when its standard input closes, which also
 # happens when the test that started it dies. Exits with 77 where FUSE or mounting is refused.
 # Usage: share.py [--delay MS] [--threads] FOLDER MOUNTPOINT
 # --delay makes every call wait MS milliseconds, a round trip to a file server; --threads serves
@@ -56,6 +57,11 @@ class Share(Operations):
         return ['.', '..'] + names
 
     def getattr(self, path, fh=None):
+        # As on a share that ignores letter case: a name starting with "anycase" is found in any.
+        folder, name = os.path.split(path)
+        if name.lower().startswith('anycase') and not os.path.lexists(path):
+            path = next((os.path.join(folder, n) for n in os.listdir(folder)
+                         if n.lower() == name.lower()), path)
         st = os.lstat(path)
         names = 'mode ino nlink uid gid size atime_ns mtime_ns ctime_ns'.split()
         return {'st_' + name.removesuffix('_ns'): getattr(st, 'st_' + name) for name in names}

@@ -128,6 +128,9 @@ private slots:
             {"^Ep1.b +two.mkv +Ep1.mkv +duplicate$", "^Ep3.a +four.mkv +Ep3.mkv +exists$",
              "^skipped:$", "^  Ep5.a +name not representable$", "^  Ep6 +unreadable$",
              "^  Epy +no file$", "^  Ep\\x{fffd} +name not representable$"});
+        row("on the share: preview: a target taken in another letter case",
+            "--filename Ep%1.a --output Anycase%1 Ep4.a Ep2.a", 0, {}, {}, "touch ANYCASE4.MKV",
+            {"^Ep4.a +five.mkv +Anycase4.mkv +exists$", "^Ep2.a +three.mkv +Anycase2.mkv$"});
         for (const char *tag : {"conflicts stay", "on the share: conflicts stay"})
             row(tag, conflicts, 1, failed, {"Ep1.a/one.mkv>Ep1.mkv", "Ep4.a/five.mkv>Ep4.mkv"});
         row("clean, several folders, no journal",

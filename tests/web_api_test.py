@@ -225,6 +225,7 @@ def session_flow(top):
     root = season(top, [1, 2, 3, 4])
     write(f"{root}/Season/Show.S01E02.720p-GRP/show.s01e02.en.srt")
     write(f"{root}/Season/Show - 1x03.mkv")  # the third row's target is taken
+    os.symlink("nowhere", f"{root}/Season/Show - 1x04.mkv")  # the fourth's, by a dangling link
     server = Server(top, [root])
     check("login without a password", server.login("anything")[0] == 204)
     status, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
@@ -236,7 +237,7 @@ def session_flow(top):
     # output, offset, the targets and conflicts of the screen from there
     typing = [("Show - 1x%1", 0, ["Show - 1x1.mkv", "Show - 1x2.mkv", "Show - 1x3.mkv",
                                   "Show - 1x4.mkv"], [None] * 4),
-              ("Show - 1x0%1", 2, ["Show - 1x03.mkv", "Show - 1x04.mkv"], ["exists", None]),
+              ("Show - 1x0%1", 2, ["Show - 1x03.mkv", "Show - 1x04.mkv"], ["exists", "exists"]),
               ("Same", 1, ["Same.mkv"] * 3, ["duplicate"] * 3),
               ("../%1", 3, ["../4.mkv"], ["outside"])]
     for output, offset, targets, conflicts in typing:

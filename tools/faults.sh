@@ -212,6 +212,10 @@ fault "the command line exits 0 after a failure" src/cli/cli.cpp \
     return failures > 0 ? 1 : 0;' \
     '        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
     return 0;'
+fault "a target listed in its folder counted free" src/plan/plan.cpp \
+    'return (*listing)->names.contains(QFile::encodeName(name));' 'return false;'
+fault "a name taken in another letter case counted free where case is ignored" src/plan/plan.cpp \
+    '!(*listing)->caseFolded.contains(name.toCaseFolded())))' 'true))'
 fault "two rows with one target both planned" src/plan/plan.cpp 'taken.insert(clean);' ''
 fault "a captured field's / makes a folder" src/plan/plan.cpp \
     "if (target.count(QLatin1Char('/')) != slashes || target.startsWith(QLatin1Char('/')))" \
@@ -224,8 +228,8 @@ fault "sidecars moved whatever their row's action" src/plan/plan.cpp \
 fault "a release folder outside the root named by its path" src/files/scan.cpp \
     'return clean.mid(clean.lastIndexOf(QLatin1Char('"'"'/'"'"')) + 1);' 'return clean;'
 fault "a dangling link at the target not seen" src/plan/plan.cpp \
-    'return ::lstat(QFile::encodeName(path).constData(), &st) == 0;' \
-    'return ::stat(QFile::encodeName(path).constData(), &st) == 0;'
+    'return ::lstat(QFile::encodeName(targetPath).constData(), &st) == 0;' \
+    'return ::stat(QFile::encodeName(targetPath).constData(), &st) == 0;'
 fault "a single release folder gets a suggested pattern" src/cli/cli.cpp \
     'if (plan.suggested && plan.rows.size() < 2) {' 'if (false) {'
 fault "skipped folders not listed" src/cli/cli.cpp \

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace plan {
@@ -52,32 +53,46 @@ QString ConflictName(Conflict conflict)
     return QString::fromLatin1(Text(conflict).name);
 }
 
-namespace {
-
-// lstat semantics: a dangling link still occupies the name. One lstat, rather than a file
-// info asked twice, as a preview of 100,000 rows asks it for every row.
-bool Occupied(const QString &path)
+// Every name in folder, "." and ".." too; none when it cannot be listed.
+std::optional<TargetBounds::Listing> TargetBounds::List(const QString &folder)
 {
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return errno == ENOENT ? std::optional(Listing()) : std::nullopt;
+    Listing listing;
+    while (const dirent *entry = ::readdir(dir)) {
+        listing.names.insert(QByteArray(entry->d_name));
+        listing.caseFolded.insert(QFile::decodeName(entry->d_name).toCaseFolded());
+    }
+    ::closedir(dir);
+    return listing;
 }
 
-// Exists, or Duplicate when claim(the cleaned path) says an earlier file has that target, else
-// None. Compared cleaned, so that "a/../x.mkv" and "x.mkv" count as the one target they are.
-Conflict TargetConflict(const QString &targetPath,
-                        const std::function<bool(const QString &)> &claim)
-{
-    if (Occupied(targetPath))
-        return Conflict::Exists;
-    return claim(QDir::cleanPath(targetPath)) ? Conflict::Duplicate : Conflict::None;
-}
-
-} // namespace
-
-TargetBounds::TargetBounds(const QString &root, const QString &outputPattern)
+TargetBounds::TargetBounds(const QString &root, const QString &outputPattern, bool listFolders)
     : root(root)
     , slashes(outputPattern.count(QLatin1Char('/')))
+    , listFolders(listFolders)
 {}
+
+bool TargetBounds::Occupied(const QString &targetPath)
+{
+    const qsizetype slash = targetPath.lastIndexOf(QLatin1Char('/'));
+    if (listFolders && slash > 0 && slash + 1 < targetPath.size()) {
+        const QString folder = targetPath.left(slash);
+        auto listing = listings.constFind(folder);
+        if (listing == listings.cend())
+            listing = listings.insert(folder, List(folder));
+        const QString name = targetPath.mid(slash + 1);
+        // A name taken only in another letter case is taken on a file system that ignores case
+        // (FAT, many shares): that one the file system itself is asked about.
+        if (*listing && ((*listing)->names.contains(QFile::encodeName(name)) ||
+                         !(*listing)->caseFolded.contains(name.toCaseFolded())))
+            return (*listing)->names.contains(QFile::encodeName(name));
+    }
+    // lstat semantics: a dangling link still occupies the name.
+    struct stat st;
+    return ::lstat(QFile::encodeName(targetPath).constData(), &st) == 0;
+}
 
 Conflict TargetBounds::Check(const QString &target)
 {
@@ -102,9 +117,14 @@ Conflict TargetBounds::Check(const QString &target)
 void MarkConflicts(PlanRow &row, TargetBounds &bounds,
                    const std::function<bool(const QString &)> &claim)
 {
+    // Compared cleaned, so that "a/../x.mkv" and "x.mkv" count as the one target they are.
     const auto conflict = [&](const QString &target, const QString &targetPath) {
         const Conflict bound = bounds.Check(target);
-        return bound != Conflict::None ? bound : TargetConflict(targetPath, claim);
+        if (bound != Conflict::None)
+            return bound;
+        if (bounds.Occupied(targetPath))
+            return Conflict::Exists;
+        return claim(QDir::cleanPath(targetPath)) ? Conflict::Duplicate : Conflict::None;
     };
     // A name that is nothing but the extension would make a hidden file, or name the root.
     const QString name = row.target.mid(row.target.lastIndexOf(QLatin1Char('/')) + 1);
@@ -128,7 +148,7 @@ void MarkConflicts(QVector<PlanRow> &rows, const QString &root, const QString &o
         taken.insert(clean);
         return false;
     };
-    TargetBounds bounds(root, outputPattern);
+    TargetBounds bounds(root, outputPattern, true);
     for (PlanRow &row : rows)
         MarkConflicts(row, bounds, claim);
 }

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -93,13 +94,27 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
 class TargetBounds
 {
 public:
-    TargetBounds(const QString &root, const QString &outputPattern);
+    // With listFolders, whether a target is taken is read from one listing of its folder, taken
+    // when the folder is first asked about: for a plan made all at once, where asking for each
+    // target cost more than the rest of a preview. Without, it is asked for each target, for a
+    // caller that keeps the object while the disk changes.
+    TargetBounds(const QString &root, const QString &outputPattern, bool listFolders = false);
     Conflict Check(const QString &target);
+    // Whether anything, a link that leads nowhere too, has the absolute path targetPath.
+    bool Occupied(const QString &targetPath);
 
 private:
     QString root;
     qsizetype slashes;
     QHash<QString, files::FolderState> folders;
+    struct Listing
+    {
+        QSet<QByteArray> names;  // as the disk has them
+        QSet<QString> caseFolded; // the same, letter case folded
+    };
+    static std::optional<Listing> List(const QString &folder);
+    bool listFolders;
+    QHash<QString, std::optional<Listing>> listings; // by folder; none where it cannot be listed
 };
 
 // Marks the conflicts of row and its sidecars: Empty, what bounds says, Exists, then Duplicate
