@@ -32,6 +32,8 @@ fault "a final placeholder captures nothing" src/naming/naming.cpp \
     'k == slotCount ? text.size() - e : 0' '0'
 fault "release tags found only in lower case" src/naming/naming.cpp \
     "return u >= u'A' && u <= u'Z' ? u + (u'a' - u'A') : u;" 'return u;'
+fault "a tag's first letter compared in its case only" src/naming/naming.cpp \
+    'data[p] < 0x80 && (data[p] | 0x20) != firstWithCaseBit)' 'data[p] < 0x80 && data[p] != tag[0])'
 fault "a tag that starts after the cut is accepted" src/naming/naming.cpp \
     'if (p < 0 || p > cuts[j]) {' 'if (p < 0) {'
 fault "the root kept at the front of the suggestion" src/naming/naming.cpp \

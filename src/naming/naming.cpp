@@ -45,7 +45,12 @@ qsizetype LastIndexOfAsciiTag(QStringView text, QStringView lowerTag)
     const qsizetype length = lowerTag.size();
     const char16_t *tag = lowerTag.utf16();
     const char16_t *data = text.utf16();
+    // Nearly every place fails at its first unit. For ASCII that unit folds to the tag's first
+    // only if the two are equal once the case bit is set in both: one test instead of a fold.
+    const char16_t firstWithCaseBit = length > 0 ? (tag[0] | 0x20) : 0;
     for (qsizetype p = text.size() - length; p >= 0; --p) {
+        if (length > 0 && data[p] < 0x80 && (data[p] | 0x20) != firstWithCaseBit)
+            continue;
         qsizetype i = 0;
         while (i < length && folded(data[p + i]) == tag[i])
             ++i;
