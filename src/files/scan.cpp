@@ -65,8 +65,8 @@ void ForEachEntry(int dirFd, mode_t wanted, Visit visit, int helpers = 0)
         qsizetype(toAsk.size()), helpers,
         [&](qsizetype i, std::optional<qint64> &size) {
             struct stat st = {};
-            size = ask(toAsk[i].first.c_str(), st) ? std::optional(qint64(st.st_size))
-                                                   : std::nullopt;
+            size =
+                ask(toAsk[i].first.c_str(), st) ? std::optional(qint64(st.st_size)) : std::nullopt;
         },
         [&](qsizetype i, const std::optional<qint64> &size) {
             if (size)

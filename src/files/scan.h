@@ -13,9 +13,9 @@ namespace files {
 // A release folder and the file chosen from it.
 struct ReleaseFile
 {
-    QString folder;       // the folder's path less a leading root (compared ignoring case)
-    QString absolutePath; // the chosen file's absolute path
-    QString fileName;     // the chosen file's name, without any folder
+    QString folder;        // the folder's path less a leading root (compared ignoring case)
+    QString absolutePath;  // the chosen file's absolute path
+    QString fileName;      // the chosen file's name, without any folder
     bool mayBeLink = true; // false where the folder's listing said the chosen file is no link
 };
 

@@ -36,8 +36,9 @@ void RepaintThrottle::BeforeEvents()
     // that changes the table once, at its end.
     if (view->updatesEnabled())
         catchUpMs = sinceFrame.elapsed(); // the pass that just ended was the catch-up
-    const qint64 wait = catchUpMs < 0 ? LongestWaitMs
-                                      : std::clamp(CatchUpShare * catchUpMs, FrameMs, LongestWaitMs);
+    const qint64 wait = catchUpMs < 0
+                            ? LongestWaitMs
+                            : std::clamp(CatchUpShare * catchUpMs, FrameMs, LongestWaitMs);
     const bool due = sinceFrame.elapsed() >= wait;
     view->setUpdatesEnabled(due); // enabling schedules a repaint of the whole view
     if (due)

@@ -109,7 +109,7 @@ private:
     QHash<QString, files::FolderState> folders;
     struct Listing
     {
-        QSet<QByteArray> names;  // as the disk has them
+        QSet<QByteArray> names;   // as the disk has them
         QSet<QString> caseFolded; // the same, letter case folded
     };
     static std::optional<Listing> List(const QString &folder);
