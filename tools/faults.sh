@@ -215,9 +215,11 @@ fault "the command line exits 0 after a failure" src/cli/cli.cpp \
     '        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
     return 0;'
 fault "a target listed in its folder counted free" src/plan/plan.cpp \
-    'return (*listing)->names.contains(QFile::encodeName(name));' 'return false;'
+    'if ((*listing)->names.contains(QFile::encodeName(name)))
+                return true;' 'if ((*listing)->names.contains(QFile::encodeName(name)))
+                return false;'
 fault "a name taken in another letter case counted free where case is ignored" src/plan/plan.cpp \
-    '!(*listing)->caseFolded.contains(name.toCaseFolded())))' 'true))'
+    'if (!(*listing)->caseFolded.contains(name.toCaseFolded()))' 'if (true)'
 fault "two rows with one target both planned" src/plan/plan.cpp 'taken.insert(clean);' ''
 fault "a captured field's / makes a folder" src/plan/plan.cpp \
     "if (target.count(QLatin1Char('/')) != slashes || target.startsWith(QLatin1Char('/')))" \

@@ -83,11 +83,14 @@ bool TargetBounds::Occupied(const QString &targetPath)
         if (listing == listings.cend())
             listing = listings.insert(folder, List(folder));
         const QString name = targetPath.mid(slash + 1);
-        // A name taken only in another letter case is taken on a file system that ignores case
-        // (FAT, many shares): that one the file system itself is asked about.
-        if (*listing && ((*listing)->names.contains(QFile::encodeName(name)) ||
-                         !(*listing)->caseFolded.contains(name.toCaseFolded())))
-            return (*listing)->names.contains(QFile::encodeName(name));
+        if (*listing) {
+            if ((*listing)->names.contains(QFile::encodeName(name)))
+                return true;
+            // A name taken only in another letter case is taken on a file system that ignores
+            // case (FAT, many shares): that one the file system itself is asked about.
+            if (!(*listing)->caseFolded.contains(name.toCaseFolded()))
+                return false;
+        }
     }
     // lstat semantics: a dangling link still occupies the name.
     struct stat st;
@@ -287,8 +290,7 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         for (int i = 0; i < files.size(); ++i) {
             journal::Entry &file = files[i];
             if (identityKept) {
-                const std::optional<journal::Identity> identity =
-                    journal::IdentityOf(file.source);
+                const std::optional<journal::Identity> identity = journal::IdentityOf(file.source);
                 if (!identity) {
                     row.error = QStringLiteral("source does not exist: ") + file.source;
                     break;
