@@ -35,7 +35,11 @@ fault "release tags found only in lower case" src/naming/naming.cpp \
 fault "a tag's first letter compared in its case only" src/naming/naming.cpp \
     'data[p] < 0x80 && (data[p] | 0x20) != firstWithCaseBit)' 'data[p] < 0x80 && data[p] != tag[0])'
 fault "a tag that starts after the cut is accepted" src/naming/naming.cpp \
-    'if (p < 0 || p > cuts[j]) {' 'if (p < 0) {'
+    'accepted = p >= 0 && p <= cuts[j];' 'accepted = p >= 0;'
+fault "a row's tag taken from the first row's place though its ending differs" \
+    src/naming/naming.cpp 'sameEnd[j] > tagTail ?' 'sameEnd[j] >= 0 ?'
+fault "a row that ends alike shares its whole like ending before the cut" \
+    src/naming/naming.cpp 'walk = std::min(walk, sameEnd[j] - tail);' 'walk = std::min(walk, sameEnd[j]);'
 fault "the root kept at the front of the suggestion" src/naming/naming.cpp \
     'if (!rootPath.isEmpty() && prefix.startsWith(rootPath, Qt::CaseSensitive))' 'if (false)'
 

@@ -231,42 +231,64 @@ QString CommonTagSuffix(const QStringList &texts, const QStringList &tags)
     const qsizetype rows = texts.size();
     if (rows == 0)
         return QString();
+    const QString &first = texts.front();
+
+    // The one visit to every row: how many of its last characters it shares with the first
+    // row. Release folder names mostly end alike, and then every answer below comes from it.
+    std::vector<qsizetype> sameEnd(rows);
+    for (qsizetype j = 0; j < rows; ++j) {
+        PrefetchRow(texts, j);
+        const QString &text = texts.at(j);
+        const auto a = std::make_reverse_iterator(first.constData() + first.size());
+        const auto b = std::make_reverse_iterator(text.constData() + text.size());
+        const qsizetype limit = std::min(first.size(), text.size());
+        sameEnd[j] = std::mismatch(a, a + limit, b).first - a;
+    }
 
     std::vector<qsizetype> cuts(rows);
     std::vector<qsizetype> found(rows);
     for (qsizetype j = 0; j < rows; ++j)
         cuts[j] = texts.at(j).size();
-
+    qsizetype tail = 0; // how far every row's cut stands from its end, where that is the same
     QString anchor;
     for (const QString &tag : tags) {
         const bool fast = !tag.isEmpty() && IsAscii(tag);
         const QString lowerTag = fast ? tag.toLower() : QString();
-        bool accepted = true;
-        for (qsizetype j = 0; j < rows; ++j) {
-            PrefetchRow(texts, j);
+        const auto lastIndex = [&](const QString &text) {
+            return fast ? LastIndexOfAsciiTag(text, lowerTag)
+                        : text.lastIndexOf(tag, -1, Qt::CaseInsensitive);
+        };
+        // A row that ends as the first row does from just before the tag on holds its last
+        // tag as far from its end (the character before counts: a case fold may read it).
+        // Only rows that end otherwise are searched.
+        const qsizetype firstPlace = lastIndex(first);
+        const qsizetype tagTail = first.size() - firstPlace;
+        bool accepted = firstPlace >= 0;
+        for (qsizetype j = 0; j < rows && accepted; ++j) {
             const QString &text = texts.at(j);
-            const qsizetype p = fast ? LastIndexOfAsciiTag(text, lowerTag)
-                                     : text.lastIndexOf(tag, -1, Qt::CaseInsensitive);
-            if (p < 0 || p > cuts[j]) {
-                accepted = false;
-                break;
-            }
+            const qsizetype p = sameEnd[j] > tagTail ? text.size() - tagTail : lastIndex(text);
+            accepted = p >= 0 && p <= cuts[j];
             found[j] = p;
         }
         if (accepted) {
             cuts.swap(found);
+            tail = tagTail;
             anchor = texts.at(rows - 1).mid(cuts[rows - 1], tag.size());
         }
     }
 
-    // The walk backwards from every cut, again row by row: the run that all rows share is the
-    // shortest run that each row shares with the first one.
-    const QString &first = texts.front();
+    // The run before the cuts that all rows share is the shortest run that each row shares
+    // with the first one. A row whose cut stands as far from its end as the first row's, and
+    // which ends alike up to there, shares the rest of its like ending.
     qsizetype walk = cuts[0];
     for (qsizetype j = 1; j < rows && walk > 0; ++j) {
-        PrefetchRow(texts, j);
+        const QString &text = texts.at(j);
+        if (sameEnd[j] >= tail && cuts[j] == text.size() - tail) {
+            walk = std::min(walk, sameEnd[j] - tail);
+            continue;
+        }
         const auto a = std::make_reverse_iterator(first.constData() + cuts[0]);
-        const auto b = std::make_reverse_iterator(texts.at(j).constData() + cuts[j]);
+        const auto b = std::make_reverse_iterator(text.constData() + cuts[j]);
         const qsizetype limit = std::min(walk, cuts[j]);
         walk = std::mismatch(a, a + limit, b).first - a;
     }
