@@ -58,9 +58,11 @@ fault "the smallest file chosen" src/files/scan.cpp \
 fault "a tie in size won by the later name" src/files/scan.cpp \
     'QFile::decodeName(rawName) >= QFile::decodeName(listing.name.c_str()))' \
     'QFile::decodeName(rawName) <= QFile::decodeName(listing.name.c_str()))'
+fault "a folder's listing read only as far as its first answer" src/files/scan.cpp \
+    'at += record->d_reclen;' 'at += record->d_reclen; } return; {'
 fault "hidden files counted" src/files/scan.cpp \
-    "if (entry->d_name[0] == '.') //" \
-    "if (entry->d_name[0] == '.' && (!entry->d_name[1] || entry->d_name[1] == '.')) //"
+    "if (name[0] == '.') //" \
+    "if (name[0] == '.' && (!name[1] || name[1] == '.')) //"
 fault "an empty root turned into /" src/files/scan.cpp \
     "if (root.isEmpty() || root.endsWith(QLatin1Char('/')))" "if (root.endsWith(QLatin1Char('/')))"
 fault "a name that is not valid UTF-8 moved all the same" src/files/scan.cpp \
@@ -93,7 +95,7 @@ fault "parallel scan: an answer taken twice, another lost" src/files/inorder.h \
 fault "parallel scan: an answer taken before a helper gave it" src/files/inorder.h \
     'ready.wait(lock, [&] { return bool(answered[i % window]); });' ''
 fault "parallel scan: a folder whose type only a stat tells left out" src/files/scan.cpp \
-    'toAsk.emplace_back(entry->d_name, !typeKnown);' ';'
+    'toAsk.emplace_back(name, !typeKnown);' ';'
 
 # The safe move.
 fault "the rename replaces what is at the target" src/files/safemove.cpp \
@@ -193,8 +195,8 @@ fault "a link whose file is gone moved all the same" src/gui/renamefiles.cpp \
 fault "a vanished source warned about" src/gui/renamefiles.cpp \
     'if (!moved && !QFile::exists(source)) {' 'if (false) {'
 fault "a link chosen by the scan taken for a plain file" src/files/scan.cpp \
-    'visit(entry->d_name, qint64(st.st_size), !typeKnown);' \
-    'visit(entry->d_name, qint64(st.st_size), false);'
+    'visit(name, qint64(st.st_size), !typeKnown);' \
+    'visit(name, qint64(st.st_size), false);'
 fault "the table left hidden after Process" src/gui/repaintthrottle.cpp \
     'view->setAttribute(Qt::WA_WState_Visible, true);' \
     'view->setAttribute(Qt::WA_WState_Visible, false);'
