@@ -12,6 +12,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -46,26 +48,37 @@ ConflictText Text(Conflict conflict)
     return {"", ""};
 }
 
+// name.toCaseFolded(): Qt folds every unit through its tables, thousands of instructions a name,
+// and a whole folder of names is folded; an ASCII name, nearly every one, folds by arithmetic.
+QString Folded(QString name)
+{
+    if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() >= 0x80; }))
+        return name.toCaseFolded();
+    for (QChar &c : name) {
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + (u'a' - u'A'));
+    }
+    return name;
+}
+
+// Every name in folder, "." and ".." too, letter case folded; none when it cannot be listed.
+std::optional<QSet<QString>> ListFolded(const QString &folder)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return errno == ENOENT ? std::optional(QSet<QString>()) : std::nullopt;
+    QSet<QString> names;
+    while (const dirent *entry = ::readdir(dir))
+        names.insert(Folded(QFile::decodeName(entry->d_name)));
+    ::closedir(dir);
+    return names;
+}
+
 } // namespace
 
 QString ConflictName(Conflict conflict)
 {
     return QString::fromLatin1(Text(conflict).name);
-}
-
-// Every name in folder, "." and ".." too; none when it cannot be listed.
-std::optional<TargetBounds::Listing> TargetBounds::List(const QString &folder)
-{
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return errno == ENOENT ? std::optional(Listing()) : std::nullopt;
-    Listing listing;
-    while (const dirent *entry = ::readdir(dir)) {
-        listing.names.insert(QByteArray(entry->d_name));
-        listing.caseFolded.insert(QFile::decodeName(entry->d_name).toCaseFolded());
-    }
-    ::closedir(dir);
-    return listing;
 }
 
 TargetBounds::TargetBounds(const QString &root, const QString &outputPattern, bool listFolders)
@@ -81,18 +94,13 @@ bool TargetBounds::Occupied(const QString &targetPath)
         const QString folder = targetPath.left(slash);
         auto listing = listings.constFind(folder);
         if (listing == listings.cend())
-            listing = listings.insert(folder, List(folder));
-        const QString name = targetPath.mid(slash + 1);
-        if (*listing) {
-            if ((*listing)->names.contains(QFile::encodeName(name)))
-                return true;
-            // A name taken only in another letter case is taken on a file system that ignores
-            // case (FAT, many shares): that one the file system itself is asked about.
-            if (!(*listing)->caseFolded.contains(name.toCaseFolded()))
-                return false;
-        }
+            listing = listings.insert(folder, ListFolded(folder));
+        if (*listing && !(*listing)->contains(Folded(targetPath.mid(slash + 1))))
+            return false;
     }
-    // lstat semantics: a dangling link still occupies the name.
+    // A name listed is asked about, also one listed only in another letter case: a file system
+    // that ignores case (FAT, many shares) counts it taken. lstat semantics: a dangling link
+    // still occupies the name.
     struct stat st;
     return ::lstat(QFile::encodeName(targetPath).constData(), &st) == 0;
 }

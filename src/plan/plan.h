@@ -107,14 +107,9 @@ private:
     QString root;
     qsizetype slashes;
     QHash<QString, files::FolderState> folders;
-    struct Listing
-    {
-        QSet<QByteArray> names;   // as the disk has them
-        QSet<QString> caseFolded; // the same, letter case folded
-    };
-    static std::optional<Listing> List(const QString &folder);
     bool listFolders;
-    QHash<QString, std::optional<Listing>> listings; // by folder; none where it cannot be listed
+    // By folder, the names in it with their letter case folded; none where it cannot be listed.
+    QHash<QString, std::optional<QSet<QString>>> listings;
 };
 
 // Marks the conflicts of row and its sidecars: Empty, what bounds says, Exists, then Duplicate
