@@ -259,8 +259,13 @@ fault "the web server has no rate limit on passwords" src/web/server.cpp \
     'if (int(times.size()) >= kMaxFailures) {' 'if (false) {'
 fault "the web server allows '..' in a client's path" src/web/confine.cpp \
     'if (part == QLatin1String(".."))' 'if (false)'
-fault "the web server scans a file linked from outside" src/web/api.cpp \
-    'if (!Beneath(root->fd, root->Relative(release.absolutePath)))' 'if (false)'
+fault "the web server scans a file linked from outside" src/files/scan.cpp \
+    'if (bounds && listing.found && listing.mayBeLink) {' 'if (false) {'
+fault "the web server scans a folder linked from outside" src/files/scan.cpp \
+    'const int dirFd = bounds ?' 'const int dirFd = false ?'
+fault "a scan's release that leads out of its bounds handed on all the same" src/files/scan.cpp \
+    'if (listing.outside)
+                return;' ''
 fault "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
     'return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;' 'return false;'
 fault "the web server ignores the action asked for" src/web/api.cpp \

@@ -4,6 +4,7 @@
 #include "scan.h"
 
 #include "inorder.h"
+#include "safemove.h"
 
 #include <QDir>
 #include <QFile>
@@ -206,18 +207,33 @@ struct Listing
     bool found = false;
     std::string name; // its largest plain, non-hidden file, as named on the disk
     bool mayBeLink = false;
+    bool outside = false; // it, or its chosen file, is not seen to stay within the bounds
 };
+
+// The absolute path opened beneath bounds; -1 with errno EXDEV or ELOOP where it would leave them.
+int OpenWithin(const Bounds &bounds, const QString &path, int flags)
+{
+    if (!path.startsWith(bounds.slashed) && path != bounds.slashed.chopped(1)) {
+        errno = EXDEV;
+        return -1;
+    }
+    return OpenBeneath(bounds.fd, QFile::encodeName(path.mid(bounds.slashed.size())), flags);
+}
 
 // Lists the release folder listing.path into listing. The largest file; ties go to the name that
 // sorts first, compared case-sensitively. Names are decoded only to break a tie.
-void ListFolder(const QString &absoluteRoot, const QString &rootPath, Listing &listing)
+void ListFolder(const QString &absoluteRoot, const QString &rootPath, const Bounds *bounds,
+                Listing &listing)
 {
     listing.folder = UnderRoot(rootPath, listing.path)
                          ? AbsoluteFolder(absoluteRoot, RelativeFolder(rootPath, listing.path))
                          : QDir::cleanPath(listing.path);
     listing.found = false;
-    const int dirFd = OpenFolder(listing.folder); // fails for anything that is not a folder
+    // Either fails for anything that is not a folder.
+    const int dirFd = bounds ? OpenWithin(*bounds, listing.folder, O_RDONLY | O_DIRECTORY)
+                             : OpenFolder(listing.folder);
     listing.error = dirFd < 0 ? errno : 0;
+    listing.outside = bounds && dirFd < 0 && (errno == EXDEV || errno == ELOOP);
     if (dirFd < 0)
         return;
     qint64 bestSize = -1;
@@ -232,6 +248,14 @@ void ListFolder(const QString &absoluteRoot, const QString &rootPath, Listing &l
         listing.name = rawName;
         listing.mayBeLink = mayBeLink;
     });
+    // A file that is no link lies in its folder, which was opened within the bounds.
+    if (bounds && listing.found && listing.mayBeLink) {
+        const int fd = OpenWithin(
+            *bounds, InFolder(listing.folder, QFile::decodeName(listing.name.c_str())), O_PATH);
+        listing.outside = fd < 0;
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 // The release that listing found. Without why, as the window scans; with it, a chosen file whose
@@ -290,7 +314,7 @@ QString WithTrailingSlash(const QString &root)
 
 void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
                         const std::function<void(ReleaseFile &&)> &found,
-                        QList<SkippedFolder> *skipped)
+                        QList<SkippedFolder> *skipped, const Bounds *bounds)
 {
     const QString absoluteRoot = QDir(rootPath).absolutePath();
     Skip why = Skip::NoFile;
@@ -303,9 +327,11 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
         folders.size(), ScanHelpers,
         [&](qsizetype i, Listing &listing) {
             listing.path = std::exchange(paths[i], QString());
-            ListFolder(absoluteRoot, rootPath, listing);
+            ListFolder(absoluteRoot, rootPath, bounds, listing);
         },
         [&](qsizetype, Listing &listing) {
+            if (listing.outside)
+                return;
             const QString relative = RelativeFolder(rootPath, std::exchange(listing.path, {}));
             if (auto release = Release(listing, relative, skipped ? &why : nullptr))
                 found(std::move(*release));

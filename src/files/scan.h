@@ -52,9 +52,19 @@ QString SkipName(Skip reason);
 // that yields nothing is appended there with its reason, and so is one whose chosen file's name
 // is not valid UTF-8 (that file would be moved under another name); without it, as the window
 // scans, such a file yields its release all the same.
+//
+// With bounds, as the web server scans, no link, ".." or race leads the scan out of the folder
+// held open at bounds->fd: each release folder is opened beneath it, and a chosen file that the
+// listing saw as a link, or whose type it did not tell, must lead to somewhere beneath it too. A
+// folder or file that would leave it yields nothing and is not counted skipped.
+struct Bounds
+{
+    int fd = -1;
+    QString slashed; // the folder's absolute path, with a trailing slash
+};
 void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
                         const std::function<void(ReleaseFile &&)> &found,
-                        QList<SkippedFolder> *skipped = nullptr);
+                        QList<SkippedFolder> *skipped = nullptr, const Bounds *bounds = nullptr);
 
 // The chosen file's absolute path, as ReleaseFile::absolutePath holds it, from the folder's
 // text (ReleaseFile::folder), the file's name and the absolute path of the root it was found

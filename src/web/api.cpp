@@ -246,23 +246,17 @@ Reply Api::Scan(const QJsonObject &request)
     auto scan = std::make_shared<ScanData>();
     scan->root = root;
     scan->base = intake.root;
-    QStringList releaseFolders;
-    for (const QString &folder : std::as_const(intake.releaseFolders)) {
-        if (Beneath(root->fd, root->Relative(folder)))
-            releaseFolders.append(folder);
-    }
     QStringList texts;
     QList<files::SkippedFolder> skipped;
+    // A release folder, or its chosen file, may be a link that leads out of the root.
+    const files::Bounds bounds{root->fd, root->slashed};
     files::ScanReleaseFolders(
-        scan->base, std::move(releaseFolders),
+        scan->base, std::move(intake.releaseFolders),
         [&](files::ReleaseFile &&release) {
-            // The chosen file may be a link that leads out of the root.
-            if (!Beneath(root->fd, root->Relative(release.absolutePath)))
-                return;
             texts.append(release.folder);
             scan->rows.append({int(scan->rows.size()), release.folder, release.fileName});
         },
-        &skipped);
+        &skipped, &bounds);
     const QString suggestion = plan::SuggestedPattern(texts, scan->base);
 
     QJsonArray skippedList;
