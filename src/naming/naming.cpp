@@ -233,22 +233,24 @@ QString CommonTagSuffix(const QStringList &texts, const QStringList &tags)
         return QString();
     const QString &first = texts.front();
 
+    // Places in the rows' texts, three lists as long as the rows, held while the window holds
+    // all its rows: as int, which a folder's text never outgrows, they take half the memory.
     // The one visit to every row: how many of its last characters it shares with the first
     // row. Release folder names mostly end alike, and then every answer below comes from it.
-    std::vector<qsizetype> sameEnd(rows);
+    std::vector<int> sameEnd(rows);
     for (qsizetype j = 0; j < rows; ++j) {
         PrefetchRow(texts, j);
         const QString &text = texts.at(j);
         const auto a = std::make_reverse_iterator(first.constData() + first.size());
         const auto b = std::make_reverse_iterator(text.constData() + text.size());
         const qsizetype limit = std::min(first.size(), text.size());
-        sameEnd[j] = std::mismatch(a, a + limit, b).first - a;
+        sameEnd[j] = int(std::mismatch(a, a + limit, b).first - a);
     }
 
-    std::vector<qsizetype> cuts(rows);
-    std::vector<qsizetype> found(rows);
+    std::vector<int> cuts(rows);
+    std::vector<int> found(rows);
     for (qsizetype j = 0; j < rows; ++j)
-        cuts[j] = texts.at(j).size();
+        cuts[j] = int(texts.at(j).size());
     qsizetype tail = 0; // how far every row's cut stands from its end, where that is the same
     QString anchor;
     for (const QString &tag : tags) {
@@ -268,7 +270,7 @@ QString CommonTagSuffix(const QStringList &texts, const QStringList &tags)
             const QString &text = texts.at(j);
             const qsizetype p = sameEnd[j] > tagTail ? text.size() - tagTail : lastIndex(text);
             accepted = p >= 0 && p <= cuts[j];
-            found[j] = p;
+            found[j] = int(p);
         }
         if (accepted) {
             cuts.swap(found);
@@ -289,7 +291,7 @@ QString CommonTagSuffix(const QStringList &texts, const QStringList &tags)
         }
         const auto a = std::make_reverse_iterator(first.constData() + cuts[0]);
         const auto b = std::make_reverse_iterator(text.constData() + cuts[j]);
-        const qsizetype limit = std::min(walk, cuts[j]);
+        const qsizetype limit = std::min(walk, qsizetype(cuts[j]));
         walk = std::mismatch(a, a + limit, b).first - a;
     }
     return first.mid(cuts[0] - walk, walk) + anchor;
