@@ -266,9 +266,9 @@ double RowLoopMs(const std::vector<QByteArray> &from, const std::vector<QByteArr
 void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &results)
 {
     const QString root = work + QStringLiteral("/move");
-    // Every repeat needs three fresh trees; one pair of figures at 100,000 rows was as noisy as
-    // the machine, so the median of three.
-    const int repeats = n >= 100000 ? 3 : 5;
+    // Every repeat needs three fresh trees. One pair of figures at 100,000 rows moved with the
+    // machine by a fifth, and so did the median of three from run to run: the median of five.
+    const int repeats = 5;
     std::vector<double> process, renames, rowLoops, mmvs;
     for (int i = 0; i < repeats; ++i) {
         // The window's "Process" over n ticked rows.
