@@ -243,7 +243,8 @@ void BenchScanKeystrokeSuggestion(const QString &work, int n, std::vector<Result
 // item leaving a table of the same rows and one pass of the event loop. The table is not shown,
 // so that nothing is laid out or painted. A function of its own, so that a profile shows its cost
 // beside the window's.
-double RowLoopMs(const std::vector<QByteArray> &from, const std::vector<QByteArray> &to)
+Q_NEVER_INLINE double RowLoopMs(const std::vector<QByteArray> &from,
+                                const std::vector<QByteArray> &to)
 {
     const int n = int(from.size());
     QTreeWidget tree;
