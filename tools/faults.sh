@@ -188,10 +188,9 @@ fault "Process left enabled" src/gui/renamefiles.cpp \
     'processButton->setEnabled(false);' 'processButton->setEnabled(true);'
 fault "a failed row removed" src/gui/renamefiles.cpp 'if (moved) {' 'if (true) {'
 fault "unticked rows moved" src/gui/renamefiles.cpp \
-    'if (item->checkState(0) != Qt::Checked) {' 'if (false) {'
+    'if (!item || !item->Ticked()) {' 'if (!item) {'
 fault "a link whose file is gone moved all the same" src/gui/renamefiles.cpp \
-    'if ((!release || release->MayBeLink()) && !QFile::exists(source)) {' \
-    'if (!release && !QFile::exists(source)) {'
+    'if (item->MayBeLink() && !QFile::exists(source)) {' 'if (false) {'
 fault "a vanished source warned about" src/gui/renamefiles.cpp \
     'if (!moved && !QFile::exists(source)) {' 'if (false) {'
 fault "a link chosen by the scan taken for a plain file" src/files/scan.cpp \
@@ -206,8 +205,8 @@ fault "a name typed by hand survives the next keystroke" src/gui/releaserow.cpp 
     '++generation;' ''
 fault "a row's tick cannot be taken off" src/gui/releaserow.cpp 'tick = state;' ''
 fault "a name typed by hand ignored" src/gui/releaserow.cpp \
-    'if (column == 2 && IsText(role) && typedIn != naming->generation) {' \
-    'if (column == 2 && IsText(role)) {'
+    'if (typedIn == naming->generation) // a name typed by hand' \
+    'if (false) // a name typed by hand'
 fault "the suggestion leaves the output pattern as it was" src/gui/selectfolders.cpp \
     'outputPatternEdit->setText(QStringLiteral("%1"));' ''
 fault "a cancelled dialog leaves the root as it was" src/gui/selectfolders.cpp \

@@ -37,22 +37,36 @@ ReleaseRow::ReleaseRow(std::shared_ptr<const RowNaming> naming, files::ReleaseFi
 
 QVariant ReleaseRow::data(int column, int role) const
 {
-    if (column == 2 && IsText(role) && typedIn != naming->generation) {
-        if (!naming->patterns)
+    if (column == 2 && IsText(role)) {
+        if (typedIn != naming->generation && !naming->patterns)
             return QVariant(); // nothing computed since the scan: the column stays empty
-        return naming->patterns->TargetName(text(0), text(1));
+        return Target();
     }
     if (column == 0 && role == Qt::CheckStateRole)
         return Qt::CheckState(tick);
+    if (column == 0 && role == Qt::UserRole)
+        return ChosenFile();
     // Whatever was set on the row itself comes first, as on any item.
     const QVariant stored = QTreeWidgetItem::data(column, role);
     if (stored.isValid() || (column != 0 && column != 1))
         return stored;
     if (IsText(role))
         return column == 0 ? folder : fileName;
-    if (column == 0 && role == Qt::UserRole)
-        return files::ChosenFilePath(naming->absoluteRoot, folder, fileName);
     return stored;
+}
+
+QString ReleaseRow::Target() const
+{
+    if (typedIn == naming->generation) // a name typed by hand, until the patterns next change
+        return QTreeWidgetItem::data(2, Qt::DisplayRole).toString();
+    return naming->patterns ? naming->patterns->TargetName(folder, fileName) : QString();
+}
+
+QString ReleaseRow::ChosenFile() const
+{
+    const QVariant stored = QTreeWidgetItem::data(0, Qt::UserRole);
+    return stored.isValid() ? stored.toString()
+                            : files::ChosenFilePath(naming->absoluteRoot, folder, fileName);
 }
 
 void ReleaseRow::setData(int column, int role, const QVariant &value)

@@ -47,6 +47,10 @@ public:
     QVariant data(int column, int role) const override;
     void setData(int column, int role, const QVariant &value) override;
 
+    // What "Process" reads of every row, as data() answers it, without a QVariant for each.
+    bool Ticked() const { return tick == Qt::Checked; }
+    QString Target() const;     // column 2's text
+    QString ChosenFile() const; // column 0's Qt::UserRole: the chosen file's absolute path
     // False where the scan saw that the chosen file is no symbolic link, which may since have
     // lost what it pointed at.
     bool MayBeLink() const { return mayBeLink; }

@@ -23,19 +23,19 @@ void Gui::RenameFiles()
     // The row count is read afresh at every step and a row is never touched after events were
     // processed: a click or an edit handled there may have removed or replaced rows.
     for (int row = 0; row < fileTree->topLevelItemCount();) {
-        QTreeWidgetItem *item = fileTree->topLevelItem(row);
-        if (item->checkState(0) != Qt::Checked) {
+        // Every row is a release row; anything else would be no file of a scan's, and stays.
+        auto *item = dynamic_cast<ReleaseRow *>(fileTree->topLevelItem(row));
+        if (!item || !item->Ticked()) {
             ++row;
             continue;
         }
-        const QString target = root.absoluteFilePath(item->text(2));
-        const QString source = item->data(0, Qt::UserRole).toString();
+        const QString target = root.absoluteFilePath(item->Target());
+        const QString source = item->ChosenFile();
         // A file that is gone is passed over without a word. Asking before every move cost a
         // round trip per file, so a missing file is told from a refused move once the move
         // fails; only a link, which the move would carry off though it leads nowhere, is asked
         // first.
-        const auto *release = dynamic_cast<const ReleaseRow *>(item);
-        if ((!release || release->MayBeLink()) && !QFile::exists(source)) {
+        if (item->MayBeLink() && !QFile::exists(source)) {
             ++row;
             continue;
         }
