@@ -93,8 +93,6 @@ struct Api::Root
     QString slashed; // path with one "/" at its end
     int fd = -1;
 
-    // path relative to the root, for a path of ours that lies below it.
-    QString Relative(const QString &absolute) const { return absolute.mid(slashed.size()); }
     // Whether path (absolute, clean, not from a client) is the root or lies below it.
     bool Holds(const QString &absolute) const
     {
