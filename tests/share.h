@@ -7,6 +7,8 @@
 // run their tables on as well as on the local disk: share.py serves a temporary folder through
 // FUSE for the whole test run.
 
+#include "skips.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>

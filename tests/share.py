@@ -5,7 +5,8 @@
 # through FUSE, but refuses hard links and, as a FUSE 2 file system, renames that refuse to
 # replace; names starting with "anycase" it finds in any letter case, as shares that ignore case
 # do. Prints "mounted" once it serves; unmounts when its standard input closes, which also
-# happens when the test that started it dies. Exits with 77 where FUSE or mounting is refused.
+# happens when the test that started it dies. Exits with 77 where FUSE or mounting is refused,
+# and with 1 on any other error.
 # Usage: share.py [--delay MS] [--threads] FOLDER MOUNTPOINT
 # --delay makes every call wait MS milliseconds, a round trip to a file server; --threads serves
 # several calls at once, as a file server does, rather than one at a time in order. Each word on
@@ -13,6 +14,7 @@
 # by operation, as one line on its standard output ("3 getattr=12 opendir=3 ...").
 import errno
 import os
+import re
 import signal
 import sys
 import threading
@@ -29,7 +31,8 @@ class Share(Operations):
     chmod, chown, mkdir, mknod, open = os.chmod, os.chown, os.mkdir, os.mknod, os.open
     readlink, rmdir, unlink = os.readlink, os.rmdir, os.unlink
 
-    def __init__(self, root, delay): self.root, self.delay, self.calls = root, delay, Counter()
+    def __init__(self, root, delay):
+        self.root, self.delay, self.calls, self.mounted = root, delay, Counter(), False
 
     # Every call is counted, waits, and gets the path under FOLDER; the plain ones pass straight
     # through, one a line.
@@ -38,7 +41,9 @@ class Share(Operations):
         time.sleep(self.delay)
         return getattr(self, op)(self.root + (path or ''), *args)
 
-    def init(self, path): print('mounted', flush=True)
+    def init(self, path):
+        self.mounted = True
+        print('mounted', flush=True)
     def rename(self, path, new): os.rename(path, self.root + new)
     def symlink(self, path, target): os.symlink(target, path)
     def truncate(self, path, length, fh=None): os.truncate(path, length)
@@ -95,9 +100,33 @@ folder, mountpoint, options = sys.argv[-2], sys.argv[-1], sys.argv[1:-2]
 delay = float(options[options.index('--delay') + 1]) if '--delay' in options else 0
 share = Share(folder, delay / 1000)
 threading.Thread(target=answer_input, args=(share,), daemon=True).start()
+# What the FUSE library writes to standard error passes on, watched for its refusals to mount.
+refused = threading.Event()
+errors_read, errors_written = os.pipe()
+stderr = os.dup(2)
+os.dup2(errors_written, 2)
+os.close(errors_written)
+
+
+def pass_errors_on():
+    with os.fdopen(errors_read, 'rb') as errors:
+        for line in errors:
+            os.write(stderr, line)
+            if re.search(rb'not permitted|Permission denied|No such device|open /dev/fuse', line):
+                refused.set()
+
+
+passing = threading.Thread(target=pass_errors_on)
+passing.start()
 try:
     # Nothing cached, as on a share that others write to.
     FUSE(share, mountpoint, foreground=True, nothreads='--threads' not in options, use_ino=True,
          hard_remove=True, entry_timeout=0, negative_timeout=0, attr_timeout=0)
-except RuntimeError:
-    sys.exit(77)
+    failed = None
+except RuntimeError as error:
+    failed = error
+os.dup2(stderr, 2)
+passing.join()
+# Only a refusal to mount skips; any other failure, or one once mounted, fails the tests.
+if failed:
+    sys.exit(77 if refused.is_set() and not share.mounted else f'share.py: FUSE failed: {failed}')

@@ -58,7 +58,7 @@ private slots:
         QFETCH(QStringList, outcome);
         const QString tag = QTest::currentDataTag();
         if (onShare && share.refused)
-            QSKIP(share.kRefused);
+            SKIP_ROW(share.kRefused);
         QTemporaryDir temp(share.Template(onShare));
         const QString dir = temp.path(), root = dir + "/root/";
         const QStringList folders = QStringList{"A", "B", "C", "D", "E"}.mid(0, outcome.size());
@@ -83,7 +83,7 @@ private slots:
         if (tag.contains("full") &&
             (!QDir().mkdir(full) ||
              QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", full}) != 0))
-            QSKIP("cannot mount a small tmpfs here (the message is in the log)");
+            SKIP_ROW("cannot mount a small tmpfs here (the message is in the log)");
         if (tag.contains("vanished"))
             QVERIFY(QFile::remove(tag.contains("link") ? dir + "/linked.mkv" : source.arg("A")));
         if (tag.contains("root deleted")) // as the command line or a cancelled dialog may leave it
@@ -131,5 +131,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_Process)
+SKIP_AWARE_MAIN(QApplication, tst_Process)
 #include "tst_process.moc"

@@ -60,7 +60,7 @@ private slots:
         QFETCH(QStringList, gone);
         QFETCH(QString, expected);
         if (onShare && share.refused)
-            QSKIP(share.kRefused);
+            SKIP_ROW(share.kRefused);
         const QString root = (onShare ? share.mountPoint : temp).filePath(QTest::currentDataTag());
         QCOMPARE(QProcess::execute("sh", {"-c", "mkdir \"$0\" && cd \"$0\" && " + setup, root}), 0);
         for (QString &path : gone)
@@ -82,5 +82,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Scan)
+SKIP_AWARE_MAIN(QCoreApplication, tst_Scan)
 #include "tst_scan.moc"
