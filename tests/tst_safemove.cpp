@@ -18,6 +18,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+Q_DECLARE_METATYPE(files::Action)
+
 class TestSafeMove : public QObject
 {
     Q_OBJECT
@@ -33,8 +35,10 @@ private slots:
     void move_data()
     {
         QTest::addColumn<bool>("onShare");
+        QTest::addColumn<files::Action>("action");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
+        using files::Action;
         const auto sys = [](QString what, int err) { return what + ": " + qt_error_string(err); };
         const QString changed = "source changed during copy", exists = "target exists";
         for (const bool onShare : {false, true}) {
@@ -42,46 +46,51 @@ private slots:
                  {"same file system", "across file systems", "appears during copy"})
                 for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
                     Row(onShare, QString("%1 at target, %2").arg(kind, how))
-                        << QString(kind) + '/' + how << exists;
+                        << Action::Move << QString(kind) + '/' + how << exists;
             // The other actions leave the source, and never replace anything either.
-            for (const char *action : {"copy", "hardlink", "symlink"})
+            for (const auto &[action, name] :
+                 {std::pair(Action::Copy, "copy"), std::pair(Action::Hardlink, "hard link"),
+                  std::pair(Action::Symlink, "symbolic link")})
                 for (const char *kind : {"file", "folder", "symlink", "dangling symlink", "fifo"})
-                    Row(onShare, QString("%1 at target, %2").arg(kind, action))
-                        << QString(kind) + "/same file system/" + action << exists;
+                    Row(onShare, QString("%1 at target, %2").arg(kind, name))
+                        << action << QString(kind) + "/same file system" << exists;
             // The hidden temporary name must still fit the 255-byte limit. Each way of copying
             // in turn, as where the kernel refuses the ones before it.
-            Row(onShare, "several buffers, longest name") << "" << QString();
-            Row(onShare, "several buffers, by sendfile") << "way 1" << QString();
-            Row(onShare, "several buffers, by reads and writes") << "way 2" << QString();
-            Row(onShare, "target disk full") << "full" << sys("copy", ENOSPC);
+            Row(onShare, "several buffers, longest name") << Action::Move << "" << QString();
+            Row(onShare, "several buffers, by sendfile") << Action::Move << "way 1" << QString();
+            Row(onShare, "several buffers, by reads and writes")
+                << Action::Move << "way 2" << QString();
+            Row(onShare, "target disk full") << Action::Move << "full" << sys("copy", ENOSPC);
             // The copy is already published when the source refuses to go: it must be taken back.
-            Row(onShare, "source cannot be removed") << "locked" << sys("remove source", EPERM);
-            Row(onShare, "source still being written") << "grows" << changed;
-            Row(onShare, "source rewritten in place") << "rewritten" << changed;
+            Row(onShare, "source cannot be removed")
+                << Action::Move << "locked" << sys("remove source", EPERM);
+            Row(onShare, "source still being written") << Action::Move << "grows" << changed;
+            Row(onShare, "source rewritten in place") << Action::Move << "rewritten" << changed;
         }
         // Another client takes the name as the share refuses the link, or while it holds our
         // placeholder right before the check.
-        Row(true, "name taken by another client as the link fails") << "taken" << exists;
-        Row(true, "placeholder replaced by another client") << "replaced" << exists;
-        Row(true, "placeholder written to by another client") << "written" << exists;
+        Row(true, "name taken by another client as the link fails")
+            << Action::Move << "taken" << exists;
+        Row(true, "placeholder replaced by another client") << Action::Move << "replaced" << exists;
+        Row(true, "placeholder written to by another client")
+            << Action::Move << "written" << exists;
     }
     void move()
     {
         QFETCH(bool, onShare);
+        QFETCH(files::Action, action);
         QFETCH(QString, fault);
         QFETCH(QString, reason);
         if (onShare && share.refused)
-            QSKIP(share.kRefused);
+            SKIP_ROW(share.kRefused);
         // Fresh for every row. The target lies on the far one, /dev/shm or the share; the source
         // on the local disk, or beside the target where the move stays on one file system.
         QTemporaryDir local, far(onShare ? share.Template(true) : "/dev/shm/tst_safemove-XXXXXX");
         QVERIFY(local.isValid() && (far.isValid() || !onShare));
         if (!far.isValid() || QStorageInfo(local.path()) == QStorageInfo(far.path()))
-            QSKIP("/dev/shm is missing or on the temp folder's file system");
+            SKIP_ROW("/dev/shm is missing or on the temp folder's file system");
         const bool contested = fault == "taken" || fault == "replaced" || fault == "written";
         const bool oneFs = fault.contains("same file system") || contested;
-        const files::Action action =
-            files::ActionFromName(fault.section('/', 2)).value_or(files::Action::Move);
         const QString destDir = far.path() + "/to";
         QVERIFY(QDir().mkpath(destDir));
         QStringList undo{"true"}; // run on every way out, including failed checks
@@ -89,7 +98,7 @@ private slots:
         if (fault == "full") {
             const QString behind = share.Behind(destDir); // the share passes the full disk on
             if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", behind}))
-                QSKIP("cannot mount a small tmpfs (the message is in the log)");
+                SKIP_ROW("cannot mount a small tmpfs (the message is in the log)");
             undo = QStringList{"umount", behind};
         }
         // Locally, where chattr works, unless it moves on the target's file system.
@@ -110,7 +119,7 @@ private slots:
         QByteArray before = Snapshot(source), destBefore = "absent";
         if (fault == "locked") {
             if (QProcess::execute("chattr", {"+i", source}) != 0)
-                QSKIP("chattr +i is refused here (the message is in the log)");
+                SKIP_ROW("chattr +i is refused here (the message is in the log)");
             undo = QStringList{"chattr", "-i", source};
         }
         const QString kind = fault.section('/', 0, 0);
@@ -158,5 +167,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSafeMove)
+SKIP_AWARE_MAIN(QCoreApplication, TestSafeMove)
 #include "tst_safemove.moc"
