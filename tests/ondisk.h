@@ -39,8 +39,17 @@ inline QByteArray Snapshot(const QString &path)
            (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly) ? file.readAll() : "");
 }
 
+// A folder's snapshot: "folder" and its permission bits in octal.
+inline QByteArray FolderSnapshot(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return "absent";
+    return "folder " + QByteArray::number(st.st_mode & 07777, 8);
+}
+
 // The snapshot of every file and link under folder, hidden ones included, and with folders,
-// every folder as "folder" (its time changes with what it holds).
+// every folder as "folder" and its mode (its time changes with what it holds).
 inline QMap<QString, QByteArray> Tree(const QString &folder, bool folders = false)
 {
     QMap<QString, QByteArray> entries;
@@ -51,7 +60,7 @@ inline QMap<QString, QByteArray> Tree(const QString &folder, bool folders = fals
     while (it.hasNext()) {
         const QString path = it.next();
         entries[path] = folders && it.fileInfo().isDir() && !it.fileInfo().isSymLink()
-                            ? QByteArray("folder")
+                            ? FolderSnapshot(path)
                             : Snapshot(path);
     }
     return entries;

@@ -6,8 +6,8 @@
 #include "windowdriver.h"
 
 #include <QJsonDocument>
-#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <climits>
@@ -37,13 +37,15 @@ class tst_Cli : public QObject
 
 private slots:
     // Root lists any folder; without the capabilities that override permissions it is bound by
-    // them like anyone else, and can still run the program wherever it was built.
+    // them like anyone else, and can still run the program wherever it was built. The umask
+    // of a shared desktop account, so that a folder made with a mode of its own shows.
     void initTestCase()
     {
         QVERIFY(share.Mount());
         cli.setChildProcessModifier([] {
             for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
                 (void)::prctl(PR_CAPBSET_DROP, capability);
+            ::umask(002);
         });
     }
 
@@ -58,7 +60,7 @@ private slots:
     {
         const QString tag = QTest::currentDataTag();
         if (tag.startsWith("on the share: ") && share.refused)
-            QSKIP(share.kRefused);
+            SKIP_ROW(share.kRefused);
         r = (tag.startsWith("on the share: ") ? share.mountPoint : temp)
                 .filePath(QTest::currentTestFunction() + tag + "/R/");
         cli.setWorkingDirectory(r);
@@ -73,7 +75,7 @@ private slots:
                 QDir().mkpath(r + "../fs"));
         if (tag.startsWith("across file systems") &&
             QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64m", "tmpfs", r + "../fs"}))
-            QSKIP("cannot mount a tmpfs here (the message is in the log)");
+            SKIP_ROW("cannot mount a tmpfs here (the message is in the log)");
     }
 
     void cleanup() { QProcess::execute("umount", {"-q", r + "../fs"}); }
@@ -210,6 +212,13 @@ private slots:
                 if (!refused)
                     row(qPrintable(tag + ", undone"), "--undo --apply", 0, {}, gone,
                         sidecar + " && move-rename-cli " + act + action + " Ep4.a Ep2.a");
+                // Each file's JSON says what it got, a link or a copy.
+                const QString how = noLinks ? "copy" : "hardlink";
+                if (action == "hardlink-or-copy")
+                    row(qPrintable(tag + ", in JSON"), act + action + " --json Ep4.a Ep2.a", 0,
+                        noLinks ? QStringList{": 4.mkv$", ": 2.mkv$", "^2 copied", "journal: "}
+                                : QStringList{"^2 hard-linked", "journal: "},
+                        made, sidecar, QStringList(3, "\"how\": \"" + how + "\""));
             }
         }
         // Undo removes a copy or a link only while it is what the run made.
@@ -377,47 +386,60 @@ private slots:
                                                  : Snapshot(target);
         }
         expected.remove(r); // where the files that left R went
-        // Their folders are there; ../fs and R's parent are not part of the tree.
+        // Their folders are there, those the run made with mode 0777 less the umask; ../fs and
+        // R's parent are not part of the tree.
         for (const QString &path : expected.keys()) {
             for (QString up = QFileInfo(path).path();
                  up.startsWith(r) && !up.endsWith("..") && !up.endsWith("../fs");
                  up = QFileInfo(up).path())
-                expected[up] = "folder";
+                expected.insert(up, expected.value(up, "folder 775"));
         }
         QCOMPARE(trees(), expected);
     }
 
-    // A run killed at a random point, then undone, gives back the tree exactly: the files
-    // already moved, the one in flight and any copy it left, main files and sidecars alike.
+    // A run killed at any point, then undone, gives back the tree exactly: the files
+    // already moved, the one in flight and any copy it left, main files and sidecars alike. So
+    // does an undo killed at any point of its own and run again.
     void killed_data()
     {
-        // strace kills the run at the n-th call of these, n random from 1 to 16.
+        // strace kills the run, or with undo its undo, at the n-th call of these, for every n
+        // from 1 to 16.
         QTest::addColumn<QString>("calls");
         QTest::addColumn<QString>("options"); // of a run that does more than move
-        QTest::newRow("one file system, at a random rename") << "renameat2"
-                                                             << "";
+        QTest::addColumn<bool>("undo");
+        QTest::newRow("one file system, at a rename") << "renameat2"
+                                                      << "" << false;
         // Without hard links, a move takes the target with an empty placeholder and renames over
         // it: killed in between, the placeholder stands at the target.
-        QTest::newRow("on the share: at a random rename over a placeholder") << "renameat"
-                                                                             << "";
+        QTest::newRow("on the share: at a rename over a placeholder") << "renameat"
+                                                                      << "" << false;
         QTest::newRow("across file systems, during a copy") << "copy_file_range,sendfile"
-                                                            << "";
+                                                            << "" << false;
         QTest::newRow("across file systems, copy published, source not yet removed") << "unlink"
-                                                                                     << "";
+                                                                                     << "" << false;
         QTest::newRow("across file systems, the copy action during a copy")
             << "copy_file_range,sendfile"
-            << "--action=copy";
+            << "--action=copy" << false;
         QTest::newRow("on the share: the copy action at a rename over a placeholder")
             << "renameat"
-            << "--action=copy";
+            << "--action=copy" << false;
         QTest::newRow("across file systems, making a folder") << "mkdirat"
-                                                              << "--output=%1/%1/x";
+                                                              << "--output=%1/%1/x" << false;
+        QTest::newRow("one file system, the undo at a rename") << "renameat2"
+                                                               << "" << true;
+        QTest::newRow("across file systems, the undo during a copy back")
+            << "copy_file_range,sendfile"
+            << "" << true;
+        QTest::newRow("across file systems, the undo removing the folders it made")
+            << "unlinkat"
+            << "--output=%1/%1/x" << true;
     }
 
     void killed()
     {
         QFETCH(QString, calls);
         QFETCH(QString, options);
+        QFETCH(bool, undo);
         // Eight rows of a file and its subtitle in R/killed, moved into ../fs. The journal lies
         // outside R's parent, which the undo is to give back exactly.
         const QString journal = r + "../../" + QTest::currentDataTag();
@@ -431,22 +453,33 @@ private slots:
         if (!options.isEmpty())
             run.insert(5, options);
         const QString inject = "inject=" + calls + ":error=EIO:signal=SIGKILL:when=%1";
-        for (int attempt = 0; attempt < 4; ++attempt) {
+        for (int at = 1; at <= 16; ++at) {
+            const auto where = qScopeGuard([&] {
+                if (QTest::currentTestFailed())
+                    qWarning("killed at call %d of %s", at, qPrintable(calls));
+            });
             QFile::remove(journal);
-            const int at = QRandomGenerator::global()->bounded(1, 17);
-            QCOMPARE(Run(QStringList{"-e", inject.arg(at)} + run, "strace"), -1);
-            // Its journal is its owner's alone.
-            QVERIFY(!(QFile::permissions(journal) & (QFile::ReadGroup | QFile::ReadOther)));
-            // The file in flight is at both ends (its placeholder, its copy, or its partial copy
-            // at the target), except when killed just before its rename.
-            if (options.isEmpty())
-                QCOMPARE(Tree(r + "..", true).size(),
-                         before.size() + (calls == "renameat2" ? 0 : 1));
+            if (undo) {
+                QCOMPARE(Run(run.mid(5)), 0);
+                QCOMPARE(Run(QStringList{"-e", inject.arg(at)} + run.mid(0, 5) +
+                                 QStringList{"--undo", "--apply", journal},
+                             "strace"),
+                         -1);
+            } else {
+                QCOMPARE(Run(QStringList{"-e", inject.arg(at)} + run, "strace"), -1);
+                // Its journal is its owner's alone.
+                QVERIFY(!(QFile::permissions(journal) & (QFile::ReadGroup | QFile::ReadOther)));
+                // The file in flight is at both ends (its placeholder, its copy, or its partial
+                // copy at the target), except when killed just before its rename.
+                if (options.isEmpty())
+                    QCOMPARE(Tree(r + "..", true).size(),
+                             before.size() + (calls == "renameat2" ? 0 : 1));
+            }
             QCOMPARE(Run({"--undo", "--apply", journal}), 0);
             QCOMPARE(Tree(r + "..", true), before);
         }
     }
 };
 
-QTEST_MAIN(tst_Cli)
+SKIP_AWARE_MAIN(QApplication, tst_Cli)
 #include "tst_cli.moc"
