@@ -5,11 +5,13 @@
 // little-endian, a trailing odd byte ignored), so any unit shows up, lone surrogates included.
 // The units are cut at every U+000A into: filename pattern, output pattern, root path, then
 // pairs of row text and file name. Every result is checked against what must hold for any
-// input, and the two computations with a fast path are checked against plain re-statements.
+// input, and the parsers, the target names and the tag suffix are checked against plain
+// re-statements written apart from the engine.
 
 #include "naming.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -26,14 +28,54 @@ void Check(bool condition, const char *what)
     }
 }
 
-// Captures and assembly done the slow, obvious way: a field list, map lookups, variant tokens.
+// A pattern read the plain way, apart from the engine's parsers: every "%" and the run of
+// digits after it is one placeholder, numbered by the run in base 10, or 0 where the run is
+// empty, holds a digit beyond ASCII or passes INT_MAX; the text around placeholders is literal.
+struct PlainPattern
+{
+    QStringList literals; // one more than numbers
+    QList<int> numbers;
+};
+
+PlainPattern ReadPlain(const QString &pattern)
+{
+    PlainPattern plain;
+    QString literal;
+    qsizetype i = 0;
+    while (i < pattern.size()) {
+        if (pattern.at(i) != QLatin1Char('%')) {
+            literal += pattern.at(i++);
+            continue;
+        }
+        plain.literals.append(literal);
+        literal.clear();
+        qsizetype end = i + 1;
+        while (end < pattern.size() && pattern.at(end).isDigit())
+            ++end;
+        long long number = 0;
+        bool ok = end > i + 1;
+        for (qsizetype k = i + 1; ok && k < end; ++k) {
+            const char16_t unit = pattern.at(k).unicode();
+            ok = unit >= u'0' && unit <= u'9';
+            number = number * 10 + (unit - u'0');
+            ok = ok && number <= INT_MAX;
+        }
+        plain.numbers.append(ok ? int(number) : 0);
+        i = end;
+    }
+    plain.literals.append(literal);
+    return plain;
+}
+
+// Captures and assembly done the slow, obvious way from the plain reading: a field per
+// placeholder of the filename pattern, and each placeholder of the output filled from the
+// first field that has its number.
 QString ReferenceTarget(const QString &filenamePattern, const QString &outputPattern,
                         const QString &subject, const QString &fileName)
 {
-    QMap<int, int> map;
-    QStringList separators;
-    ParseFilenamePattern(filenamePattern, map, separators);
-    const qsizetype m = separators.size() - 1;
+    const PlainPattern in = ReadPlain(filenamePattern);
+    const QStringList &separators = in.literals;
+    const qsizetype m = in.numbers.size();
     QStringList fields;
     for (qsizetype k = 0; k < m; ++k)
         fields.append(QString());
@@ -56,15 +98,16 @@ QString ReferenceTarget(const QString &filenamePattern, const QString &outputPat
     for (QString &field : fields)
         field.replace(QLatin1Char('.'), QLatin1Char(' '));
 
-    QString target;
-    for (const QVariant &token : ParseOutputPattern(outputPattern)) {
-        if (token.typeId() == QMetaType::QString) {
-            target += token.toString();
-        } else if (map.contains(token.toInt())) {
-            target += fields.at(map.value(token.toInt()));
-        }
+    const PlainPattern out = ReadPlain(outputPattern);
+    QString target = out.literals.at(0);
+    for (qsizetype t = 0; t < out.numbers.size(); ++t) {
+        const qsizetype slot = in.numbers.indexOf(out.numbers.at(t));
+        if (slot >= 0)
+            target += fields.at(slot);
+        target += out.literals.at(t + 1);
     }
-    return target + FileExtension(fileName);
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return target + (dot < 0 ? QString() : fileName.mid(dot));
 }
 
 // The tag phase and the backward walk exactly as described: every row visited per tag and per
@@ -112,6 +155,12 @@ void CheckFilenamePattern(const QString &pattern)
     ParseFilenamePattern(pattern, map, separators);
     const qsizetype placeholders = pattern.count(QLatin1Char('%'));
     Check(separators.size() == placeholders + 1, "one separator more than placeholders");
+    const PlainPattern plain = ReadPlain(pattern);
+    Check(separators == plain.literals, "separators are the plain reading's literals");
+    QMap<int, int> firstSlots; // number N held as index N - 1, each at its first slot
+    for (qsizetype slot = plain.numbers.size() - 1; slot >= 0; --slot)
+        firstSlots.insert(plain.numbers.at(slot) - 1, int(slot));
+    Check(map == firstSlots, "each index maps to the first slot with its number");
 
     // The output parser reads the same placeholders: its literals are the non-empty
     // separators, and its indexes are the map's keys, first occurrences in slot order.
@@ -138,8 +187,7 @@ void CheckFilenamePattern(const QString &pattern)
         const int index = indexes.at(slot);
         Check(index >= -1, "index at least -1");
         Check(map.contains(index), "every index is mapped");
-        if (indexes.indexOf(index) == slot)
-            Check(map.value(index) == slot, "first occurrence keeps its own slot");
+        Check(index == plain.numbers.at(slot) - 1, "each index is its number less one");
     }
     Check(map.size() <= placeholders, "no more keys than placeholders");
 }
