@@ -328,7 +328,7 @@ fault cli "a folder made with a fixed mode, whatever the umask" src/files/safemo
     'if (::mkdirat(current.get(), part.constData(), 0755) == 0) {'
 fault cli "JSON says the action asked for, not what each file got" src/cli/cli.cpp \
     'HowJson(row.moved, row.how)' 'HowJson(row.moved, plan.action)'
-fault cli "an undo cut off during a copy back leaves its partial copy beside the source" \
+fault cli_killed "an undo cut off during a copy back leaves its partial copy beside the source" \
     src/journal/undo.cpp \
     'files::TemporaryCopies(entry.target) + files::TemporaryCopies(entry.source))' \
     'files::TemporaryCopies(entry.target))'
