@@ -25,14 +25,15 @@ private slots:
         QTest::addColumn<QString>("expected"); // "folder: file" in order, then the skipped
 
         // A release in a wrong row, lost or given twice shows in a season larger than the number
-        // of answers the scan holds at once.
+        // of answers the scan holds at once. The names differ in every place of a run of four
+        // units, as the sort compares them.
         QStringList season;
         for (int i = 0; i < 100; ++i)
-            season << QString("F%1: f%1.mkv").arg(i, 2, 10, QChar(u'0'));
+            season << QString("Episode%1: f%1.mkv").arg(i, 2, 10, QChar(u'0'));
         for (const bool onShare : {false, true}) {
             Row(onShare, "a season of 100 folders")
-                << "for i in $(seq -w 0 99); do mkdir F$i && : >F$i/f$i.mkv; done" << QStringList()
-                << season.join(", ");
+                << "for i in $(seq -w 0 99); do mkdir Episode$i && : >Episode$i/f$i.mkv; done"
+                << QStringList() << season.join(", ");
             // Links count as what they point at; a folder gone or a file given as a folder after
             // the subfolders were listed cannot be read. Names apart only in letter case keep a
             // fixed order; a size tie goes to the name first in case-sensitive order.
