@@ -70,7 +70,8 @@ fault naming "a tag that starts after the cut is accepted" src/naming/naming.cpp
 fault naming "a row's tag taken from the first row's place though its ending differs" \
     src/naming/naming.cpp 'sameEnd[j] > tagTail ?' 'sameEnd[j] >= 0 ?'
 fault naming "a row that ends alike shares its whole like ending before the cut" \
-    src/naming/naming.cpp 'walk = std::min(walk, sameEnd[j] - tail);' 'walk = std::min(walk, sameEnd[j]);'
+    src/naming/naming.cpp 'walk = std::min(walk, sameEnd[j] - tail);' \
+    'walk = std::min(walk, qsizetype(sameEnd[j]));'
 fault fuzz_replay "a placeholder's number taken as its index" src/naming/naming.cpp \
     'index = ok && number > 0 ? number - 1 : -1;' 'index = ok && number > 0 ? number : -1;'
 fault naming "the root kept at the front of the suggestion" src/naming/naming.cpp \
@@ -155,13 +156,13 @@ fault safemove "a symbolic link that replaces what is at the target" src/files/s
     'return ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0 ||' \
     'return (::unlinkat(dirFd, name.constData(), 0),
                 ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0) ||'
-fault safemove "a symbolic link holds the absolute path of its source" src/files/safemove.cpp \
+fault cli "a symbolic link holds the absolute path of its source" src/files/safemove.cpp \
     'return QDir(QFileInfo(QDir::cleanPath(target)).path())' \
     'return QDir::cleanPath(source);
     QDir(QFileInfo(QDir::cleanPath(target)).path())'
 fault safemove "hardlink-or-copy copies where a link could be made" src/files/safemove.cpp \
     'const bool noLink = err == EXDEV || LinksUnsupported(err);' 'const bool noLink = true;'
-fault safemove "a hard link across file systems fails without its reason" src/files/safemove.cpp \
+fault cli "a hard link across file systems fails without its reason" src/files/safemove.cpp \
     'if (err == EXDEV)
         return Fail(error, QStringLiteral("hard links cannot cross file systems"));' ''
 fault cli "a link on the way out of the root followed" src/files/safemove.cpp \
