@@ -325,6 +325,11 @@ private slots:
              "lib/Harbour Lights/Season 02>", "lib/Night Ferry/Season 01>", "lib/Night Ferry>",
              "lib/The Quiet Harbour (2019)>"},
             mixed + " && move-rename-cli " + library);
+        row("library: a target already in the library",
+            "--library --root lib dl/Harbour.Lights.S02E01.720p.HDTV-GRP dl/Extras", 0, {}, {},
+            mixed + " && mkdir 'lib/Harbour Lights/Season 02' && touch '" + h + "1.mkv'",
+            {"^Harbour.Lights.S02E01.720p.HDTV-GRP +h1.mkv +Harbour Lights/Season 02/Harbour "
+             "Lights - S02E01.mkv +exists$"});
         row("library: the hook, one release, no pattern",
             "--library --release --root lib --action hardlink-or-copy --apply "
             "dl/Night.Ferry.1x05-06.HDTV",

@@ -341,10 +341,13 @@ ReleaseFields ReadReleaseName(QStringView name, int lastYear)
 
 bool IsSample(QStringView name)
 {
-    for (qsizetype p = 0; (p = name.indexOf(QLatin1String("sample"), p, Qt::CaseInsensitive)) >= 0;
-         ++p) {
-        if ((p == 0 || !IsLetterOrDigit(name[p - 1].unicode())) &&
-            (p + 6 == name.size() || !IsLetterOrDigit(name[p + 6].unicode())))
+    // Every name of a scan is asked, and Qt's search without case folds every unit by its tables.
+    const Text text{name};
+    for (qsizetype p = 0; p + 6 <= name.size(); ++p) {
+        if (Lower(name[p].unicode()) == u's' && (p == 0 || !IsLetterOrDigit(text.At(p - 1))) &&
+            Lower(text.At(p + 1)) == u'a' && Lower(text.At(p + 2)) == u'm' &&
+            Lower(text.At(p + 3)) == u'p' && Lower(text.At(p + 4)) == u'l' &&
+            Lower(text.At(p + 5)) == u'e' && !IsLetterOrDigit(text.At(p + 6)))
             return true;
     }
     return false;
@@ -376,9 +379,12 @@ QString FieldPatterns::Split(const QString &filenamePattern, const QString &outp
     qsizetype p = 0;
     for (;;) {
         const qsizetype b = outputPattern.indexOf(QLatin1String("%{"), p);
-        if (pieces && (b < 0 ? outputPattern.size() : b) > p)
-            pieces->push_back({Patterns(filenamePattern, outputPattern.mid(p, b < 0 ? -1 : b - p)),
-                               Field::None, 0});
+        const QString text = outputPattern.mid(p, b < 0 ? -1 : b - p);
+        // Text without a placeholder is taken as it stands, without matching the filename pattern.
+        if (pieces && text.contains(u'%'))
+            pieces->push_back({Patterns(filenamePattern, text), {}, Field::None, 0});
+        else if (pieces && !text.isEmpty())
+            pieces->push_back({std::nullopt, text, Field::None, 0});
         if (b < 0)
             return QString();
         const qsizetype close = outputPattern.indexOf(u'}', b);
@@ -421,14 +427,19 @@ QString FieldPatterns::TargetName(const QString &subject, const QString &fileNam
                                   const ReleaseFields &fields) const
 {
     QString target;
+    target.reserve(128);
     const auto number = [&target](int value, int width) {
-        if (value >= 0)
-            target += QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
+        if (value < 0)
+            return;
+        const QString digits = QString::number(value);
+        for (qsizetype pad = width - digits.size(); pad > 0; --pad)
+            target += u'0';
+        target += digits;
     };
     for (const Piece &piece : pieces) {
         switch (piece.field) {
         case Field::None:
-            target += piece.text->TargetName(subject, QString());
+            target += piece.text ? piece.text->TargetName(subject, QString()) : piece.literal;
             break;
         case Field::Show:
             target += fields.show;

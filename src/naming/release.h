@@ -74,7 +74,8 @@ private:
     enum class Field { None, Show, Title, Season, Episode, Year };
     struct Piece
     {
-        std::optional<Patterns> text; // the part between named fields
+        std::optional<Patterns> text; // the part between named fields, where it has a placeholder
+        QString literal;              // or that part as it stands
         Field field = Field::None;
         int width = 0;
     };

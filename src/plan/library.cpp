@@ -120,6 +120,8 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
     // Each group's rows from its own patterns, then the conflicts of all of them as of one run.
     const QDir rootDir(root);
     QSet<QString> taken;
+    // One for each output pattern, each keeping what it learnt of the folders on the way.
+    QHash<QString, TargetBounds> bounds;
     const auto claim = [&taken](const QString &clean) {
         if (taken.contains(clean))
             return true;
@@ -151,7 +153,10 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
             group.filenamePattern = SuggestedPattern(texts, root);
         }
         const naming::FieldPatterns patterns(group.filenamePattern, group.outputPattern);
-        TargetBounds bounds(root, group.outputPattern, true);
+        auto groupBounds = bounds.find(group.outputPattern);
+        if (groupBounds == bounds.end())
+            groupBounds =
+                bounds.insert(group.outputPattern, TargetBounds(root, group.outputPattern, true));
         for (const Found &member : found) {
             PlanRow row = MakeRow(
                 rootDir, member.release,
@@ -159,7 +164,7 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
                 sidecars);
             row.sidecars.removeIf(
                 [](const PlanSidecar &sidecar) { return naming::IsSample(sidecar.file.name); });
-            MarkConflicts(row, bounds, claim);
+            MarkConflicts(row, *groupBounds, claim);
             plan.rows.append(std::move(row));
             library.fields.append(member.fields);
         }

@@ -104,6 +104,13 @@ public:
     bool Occupied(const QString &targetPath);
 
 private:
+    // The names in folder, from one listing kept for every later question.
+    const std::optional<QSet<QString>> &Listing(const QString &folder);
+    // Whether relativeFolder (beneath root) lies in a folder that the root's listing lacks, so
+    // that nothing can be at or beneath it yet: one listing of the root instead of a look at
+    // every folder, where a library's targets ask about thousands of folders still to be made.
+    bool Unmade(const QString &relativeFolder);
+
     QString root;
     qsizetype slashes;
     QHash<QString, files::FolderState> folders;
