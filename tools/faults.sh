@@ -289,6 +289,42 @@ fault "the page draws every row into the document" src/web/page/page.js \
     'const count = Math.ceil(scroller.clientHeight / state.rowHeight) + 1;' \
     'const count = state.total + 1;'
 
+# The fields of a release name and the library.
+fault naming "a run of episodes read backwards" src/naming/release.cpp \
+    'episode <= m.last ||' 'episode < 0 ||'
+fault naming "a year read from a name's first word" src/naming/release.cpp \
+    'if (p != firstWord) {' 'if (true) {'
+fault naming "a film's first year taken, not its last" src/naming/release.cpp \
+    'if (y > 0 && !DateFollows(text, p)) {' 'if (y > 0 && !DateFollows(text, p) && lastYearAt < 0) {'
+fault naming "a date read as a film's year" src/naming/release.cpp \
+    'if (y > 0 && !DateFollows(text, p)) {' 'if (y > 0) {'
+fault naming "words after the first release tag read too" src/naming/release.cpp \
+    'if (IsTag(text, p))' 'if (false)'
+fault naming "WEB alone taken for a tag" src/naming/release.cpp \
+    'return text.WordAt(p, "web") && (' 'return text.WordAt(p, "web") || ('
+fault naming "a colon kept in a show or title" src/naming/release.cpp \
+    "        case u':':
+" ''
+fault naming "a show's year left out of its name" src/naming/release.cpp \
+    'fields.show += QStringLiteral(" (%1)").arg(fields.year);' ';'
+fault naming "sample found inside a longer word" src/naming/release.cpp \
+    "(p == 0 || !IsLetterOrDigit(text.At(p - 1)))" 'true'
+fault naming "a number's width ignored" src/naming/release.cpp \
+    'for (qsizetype pad = width - digits.size(); pad > 0; --pad)' 'for (qsizetype pad = 0; pad > 0; --pad)'
+fault naming,cli "a run's last episode left out of its name" src/naming/release.cpp \
+    'if (fields.lastEpisode != fields.episode) {' 'if (false) {'
+fault cli "a sample moved as a sidecar" src/plan/library.cpp \
+    'return naming::IsSample(sidecar.file.name);' 'return false;'
+fault cli "a release folder holding only a sample placed" src/plan/library.cpp \
+    'if (naming::IsSample(release.fileName) || naming::IsSample(LastName(release.folder))) {' 'if (false) {'
+fault cli "a show's folder in the library spelled anew" src/plan/library.cpp \
+    'QHash<QString, QString> spellings = ShowFolders(root);' 'QHash<QString, QString> spellings;'
+fault cli "the last spelling of a show wins" src/plan/library.cpp \
+    'if (spelling == spellings.cend())
+                    spelling = spellings.insert(key, fields.show);' 'spelling = spellings.insert(key, fields.show);'
+fault cli "a target taken as free wherever the root lists anything" src/plan/plan.cpp \
+    'return names && !names->contains(Folded(relativeFolder.section(QLatin1Char('"'"'/'"'"'), 0, 0)));' 'return names.has_value();'
+
 # Each fault must still name code that is there, once, before anything is built.
 stale=()
 for i in "${!descriptions[@]}"; do
