@@ -69,7 +69,7 @@ copies there instead. A symbolic link holds the source's path relative to its ow
 A row's files move together: if one of them cannot move, those already moved go back.
 Release folders that yield no row are listed with the reason: no file, unreadable, or name not
 representable (not valid UTF-8). Without --filename, a single row gives nothing to suggest a
-pattern from.
+pattern from (--library needs none).
 
 Every --apply run first writes a journal of what it is about to move, flushed to disk before
 the first file moves, and prints its path on stderr. Journals go to
