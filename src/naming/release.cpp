@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace naming {
 
 namespace {
@@ -421,6 +423,12 @@ QString FieldPatterns::Problem(const QString &outputPattern)
 FieldPatterns::FieldPatterns(const QString &filenamePattern, const QString &outputPattern)
 {
     Split(filenamePattern, outputPattern, &pieces);
+}
+
+bool FieldPatterns::Captures() const
+{
+    return std::any_of(pieces.cbegin(), pieces.cend(),
+                       [](const Piece &piece) { return piece.text.has_value(); });
 }
 
 QString FieldPatterns::TargetName(const QString &subject, const QString &fileName,

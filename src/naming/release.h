@@ -66,6 +66,9 @@ public:
     // outputPattern must be well formed (Problem() empty).
     FieldPatterns(const QString &filenamePattern, const QString &outputPattern);
 
+    // Whether the output has a numbered placeholder, so that it depends on the filename pattern.
+    bool Captures() const;
+
     // The target name of a row: as Patterns::TargetName, with the named fields from fields.
     QString TargetName(const QString &subject, const QString &fileName,
                        const ReleaseFields &fields) const;

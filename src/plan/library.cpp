@@ -122,6 +122,7 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
     QSet<QString> taken;
     // One for each output pattern, each keeping what it learnt of the folders on the way.
     QHash<QString, TargetBounds> bounds;
+    QHash<QString, naming::FieldPatterns> fixedPatterns;
     const auto claim = [&taken](const QString &clean) {
         if (taken.contains(clean))
             return true;
@@ -152,7 +153,16 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
                 texts.append(member.release.folder);
             group.filenamePattern = SuggestedPattern(texts, root);
         }
-        const naming::FieldPatterns patterns(group.filenamePattern, group.outputPattern);
+        // An output pattern without a numbered placeholder is the same for every group.
+        std::optional<naming::FieldPatterns> own;
+        const naming::FieldPatterns *patterns = nullptr;
+        if (const auto fixed = fixedPatterns.constFind(group.outputPattern);
+            fixed != fixedPatterns.cend()) {
+            patterns = &*fixed;
+        } else {
+            own.emplace(group.filenamePattern, group.outputPattern);
+            patterns = own->Captures() ? &*own : &*fixedPatterns.insert(group.outputPattern, *own);
+        }
         auto groupBounds = bounds.find(group.outputPattern);
         if (groupBounds == bounds.end())
             groupBounds =
@@ -160,7 +170,7 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
         for (const Found &member : found) {
             PlanRow row = MakeRow(
                 rootDir, member.release,
-                patterns.TargetName(member.release.folder, member.release.fileName, member.fields),
+                patterns->TargetName(member.release.folder, member.release.fileName, member.fields),
                 sidecars);
             row.sidecars.removeIf(
                 [](const PlanSidecar &sidecar) { return naming::IsSample(sidecar.file.name); });
