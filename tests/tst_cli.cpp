@@ -320,11 +320,12 @@ private slots:
                                 "on the share: library: applied by copies"})
             row(tag, library, 0, {"journal: "}, placed, mixed,
                 {"^4 (hard-linked|copied), 0 failed$"});
-        row("library: undone", "--undo --apply", 0, {},
-            {h + "2.mkv>", h + "1.mkv>", h + "1.nfo>", ferry + ">", film + ">",
-             "lib/Harbour Lights/Season 02>", "lib/Night Ferry/Season 01>", "lib/Night Ferry>",
-             "lib/The Quiet Harbour (2019)>"},
-            mixed + " && move-rename-cli " + library);
+        for (const char *tag : {"library: undone", "on the share: library: undone"})
+            row(tag, "--undo --apply", 0, {},
+                {h + "2.mkv>", h + "1.mkv>", h + "1.nfo>", ferry + ">", film + ">",
+                 "lib/Harbour Lights/Season 02>", "lib/Night Ferry/Season 01>", "lib/Night Ferry>",
+                 "lib/The Quiet Harbour (2019)>"},
+                mixed + " && move-rename-cli " + library);
         row("library: a target already in the library",
             "--library --root lib dl/Harbour.Lights.S02E01.720p.HDTV-GRP dl/Extras", 0, {}, {},
             mixed + " && mkdir 'lib/Harbour Lights/Season 02' && touch '" + h + "1.mkv'",
