@@ -13,6 +13,7 @@
 #include "naming.h"
 #include "plan.h"
 #include "plot.h"
+#include "release.h"
 #include "safemove.h"
 #include "windowdriver.h"
 
@@ -106,12 +107,14 @@ void WaitUntilShown(WindowDriver &window)
         qFatal("the window did not show");
 }
 
-// A season of count release folders, each holding a media file, a sample and an .nfo file.
-void MakeSeason(const QString &season, int count, int filesPerFolder)
+// A season of count release folders, each holding a media file, a sample and an .nfo file; the
+// folders named by name.
+void MakeSeason(const QString &season, int count, int filesPerFolder,
+                const std::function<QString(int)> &name = FolderName)
 {
     QDir().mkpath(season);
     for (int i = 0; i < count; ++i) {
-        const QByteArray folder = QFile::encodeName(season + QLatin1Char('/') + FolderName(i));
+        const QByteArray folder = QFile::encodeName(season + QLatin1Char('/') + name(i));
         ::mkdir(folder.constData(), 0755);
         const char *names[] = {"/show.s01e.720p.hdtv.x264-grp.mkv", "/sample.mkv", "/grp.nfo"};
         const int sizes[] = {300, 20, 10};
@@ -392,6 +395,66 @@ void BenchCliPreview(const QString &work, int n, std::vector<Result> &results)
     const double find = MedianMs(repeats, [&] { FindMs(season); });
     Add(results, {QStringLiteral("cli preview"), n, cli, QStringLiteral("find"), find});
     QDir(work + QStringLiteral("/cli")).removeRecursively();
+}
+
+// The name of release folder i of a mixed download folder: four episodes to a film, 250 shows
+// whose names hold a number, of 20 seasons of 20 episodes each.
+QString DownloadName(int i)
+{
+    const QLatin1Char zero('0');
+    if (i % 5 == 4)
+        return QStringLiteral("Quiet.Harbour.%1.%2.1080p.BluRay.x264-GRP")
+            .arg(i)
+            .arg(1950 + i % 70);
+    return QStringLiteral("Harbour.Lights.%1.S%2E%3.720p.HDTV.x264-GRP")
+        .arg(i / 400)
+        .arg((i % 400) / 20 + 1, 2, 10, zero)
+        .arg(i % 20 + 1, 2, 10, zero);
+}
+
+// move-rename-cli --library placing a mixed download folder of n release folders into an empty
+// library, beside the plain preview of the same folders into the same root; and the fields of
+// every folder's name read in this process, printed as the time for one name.
+void BenchLibrary(const QString &work, int n, std::vector<Result> &results)
+{
+    const QString downloads = work + QStringLiteral("/library/downloads");
+    const QString root = work + QStringLiteral("/library/media");
+    MakeSeason(downloads, n, 3, DownloadName);
+    QDir().mkpath(root);
+    const auto preview = [&](bool library) {
+        QProcess cli;
+        cli.setStandardOutputFile(QProcess::nullDevice());
+        QStringList arguments{QStringLiteral("--root"), root, downloads};
+        if (library)
+            arguments.prepend(QStringLiteral("--library"));
+        cli.start(QStringLiteral(CLI_PATH), arguments);
+        if (!cli.waitForFinished(-1) || cli.exitCode() != 0)
+            qFatal("library preview failed: %s", cli.readAllStandardError().constData());
+    };
+    // The two in turn, so that a machine busy for a while weighs on both alike.
+    std::vector<double> library;
+    std::vector<double> plain;
+    for (int repeat = 0; repeat < (n >= 100000 ? 3 : 5); ++repeat) {
+        library.push_back(MedianMs(1, [&] { preview(true); }));
+        plain.push_back(MedianMs(1, [&] { preview(false); }));
+    }
+    Add(results, {QStringLiteral("library"), n, Median(library), QStringLiteral("cli preview"),
+                  Median(plain)});
+
+    QStringList names;
+    for (int i = 0; i < n; ++i)
+        names.append(DownloadName(i));
+    int recognised = 0;
+    const double readMs = MedianMs(5, [&] {
+        recognised = 0;
+        for (const QString &name : std::as_const(names))
+            recognised += naming::ReadReleaseName(name, 2027).kind !=
+                          naming::ReleaseFields::Kind::NotRecognised;
+    });
+    out << "  reading the fields of a release name: " << QString::number(readMs * 1000 / n, 'f', 3)
+        << " us a name (" << recognised << " of " << n << " recognised)\n";
+    out.flush();
+    QDir(work + QStringLiteral("/library")).removeRecursively();
 }
 
 // A season of 2,000 release folders on the tests' share, made to wait 1 ms on every call it
@@ -919,8 +982,8 @@ int main(int argc, char *argv[])
     if (option("--size").toInt() > 0)
         sizes = {option("--size").toInt()};
     const bool haveMmv = !QStandardPaths::findExecutable(QStringLiteral("mmv")).isEmpty();
-    // --only CASE runs one group (scan, move, journal, cli, share, web, page, across, copy,
-    // hardlink or memory), for profiling one cost at a time.
+    // --only CASE runs one group (scan, move, journal, cli, library, share, web, page, across,
+    // copy, hardlink or memory), for profiling one cost at a time.
     const int onlyAt = arguments.indexOf(QStringLiteral("--only"));
     const QString only = onlyAt > 0 ? arguments.value(onlyAt + 1) : QString();
     const auto runs = [&](const char *group) {
@@ -961,6 +1024,13 @@ int main(int argc, char *argv[])
         out << "size " << n << ": cli preview\n";
         out.flush();
         BenchCliPreview(work.path(), n, results);
+    }
+    for (int n : sizes) {
+        if (!runs("library"))
+            break;
+        out << "size " << n << ": library\n";
+        out.flush();
+        BenchLibrary(work.path(), n, results);
     }
     if (runs("share")) {
         out << "size 2000: scan on a share\n";

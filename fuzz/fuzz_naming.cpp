@@ -9,6 +9,7 @@
 // re-statements written apart from the engine.
 
 #include "naming.h"
+#include "release.h"
 
 #include <algorithm>
 #include <climits>
@@ -222,6 +223,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Check(target ==
                   ReferenceTarget(filenamePattern, outputPattern, rows.at(j), fileNames.at(j)),
               "target equals the plain computation");
+    }
+
+    // The fields read from a release name are usable as a name on any file system.
+    const bool fieldPattern = naming::FieldPatterns::Problem(outputPattern).isEmpty();
+    for (qsizetype j = 0; j < rows.size(); ++j) {
+        const naming::ReleaseFields fields = naming::ReadReleaseName(rows.at(j), 2027);
+        const QString name = fields.show + fields.title;
+        Check(fields.kind == naming::ReleaseFields::Kind::NotRecognised || !name.isEmpty(),
+              "a recognised name has a show or a title");
+        for (const QChar c : name)
+            Check(c.unicode() >= 0x20 && !QStringLiteral("\\/:*?\"<>|").contains(c),
+                  "show and title hold no character a share refuses");
+        Check(fields.lastEpisode >= fields.episode, "a run ends at or after its start");
+        if (fieldPattern)
+            Check(naming::FieldPatterns(filenamePattern, outputPattern)
+                      .TargetName(rows.at(j), fileNames.at(j), fields)
+                      .endsWith(FileExtension(fileNames.at(j))),
+                  "a target with named fields ends in the extension");
     }
 
     const QString prefix = naming::CommonPrefix(rows);

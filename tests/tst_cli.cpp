@@ -286,6 +286,75 @@ private slots:
             "--apply --release " + outside + "%1 --action hardlink-or-copy --root ../fs Ep4.a", 0,
             {"journal: "}, {"Ep4.a/five.mkv=../fs/4.mkv"}, {}, {"^Ep4.a +five.mkv +4.mkv$"});
 
+        // A mixed download folder placed into a library: two spellings of one show (and the
+        // library's own), a run of episodes, a film, samples beside an episode and alone, extras.
+        const QString mixed =
+            "m() { mkdir -p \"dl/$1\" && head -c $3 /dev/zero >\"dl/$1/$2\"; } && "
+            "m Harbour.Lights.S02E01.720p.HDTV-GRP h1.mkv 30 && "
+            "m Harbour.Lights.S02E01.720p.HDTV-GRP h1.nfo 2 && "
+            "m Harbour.Lights.S02E01.720p.HDTV-GRP h1.sample.mkv 9 && "
+            "m Harbour.Lights.S02E01.720p.HDTV-GRP/Sample s.mkv 9 && "
+            "m 'harbour lights s02e02 web-dl' h2.mkv 30 && "
+            "m Harbour.Lights.S02E03.720p.HDTV-GRP sample-h3.mkv 9 && "
+            "m Night.Ferry.1x05-06.HDTV nf.mkv 30 && m The.Quiet.Harbour.2019.1080p.BluRay tqh.mkv "
+            "30 && m Extras bonus.mkv 30 && mkdir -p 'lib/Harbour Lights'";
+        const QString h = "lib/Harbour Lights/Season 02/Harbour Lights - S02E0";
+        const QString ferry = "lib/Night Ferry/Season 01/Night Ferry - S01E05-E06.mkv";
+        const QString film = "lib/The Quiet Harbour (2019)/The Quiet Harbour (2019).mkv";
+        row("library: a mixed folder grouped", "--library --sidecars dl", 0, {}, {}, mixed,
+            {"^episodes: harbour lights, season 02$",
+             "^output pattern: %\\{show\\}/Season "
+             "%\\{season:02\\}/%\\{show\\} - S%\\{season:02\\}E%\\{episode:02\\}$",
+             "^harbour lights s02e02 web-dl +h2.mkv +harbour lights/Season 02/harbour lights - "
+             "S02E02.mkv$",
+             "^Harbour.Lights.S02E01.720p.HDTV-GRP +h1.mkv +harbour lights/Season 02/harbour "
+             "lights - S02E01.mkv$",
+             "^ +h1.nfo +harbour lights/Season 02/harbour lights - S02E01.nfo$",
+             "^episodes: Night Ferry, season 01$",
+             "^Night.Ferry.1x05-06.HDTV +nf.mkv +Night Ferry/Season 01/Night Ferry - "
+             "S01E05-E06.mkv$",
+             "^film: The Quiet Harbour \\(2019\\)$",
+             "^The.Quiet.Harbour.2019.1080p.BluRay +tqh.mkv +The Quiet Harbour \\(2019\\)/The "
+             "Quiet Harbour \\(2019\\).mkv$",
+             "^not recognised:$", "^Extras +bonus.mkv$", "^skipped:$",
+             "^  Harbour.Lights.S02E03.720p.HDTV-GRP +only a sample$"});
+        const QString library =
+            "--library --sidecars --action hardlink-or-copy --root lib --apply dl";
+        const QStringList placed{"dl/harbour lights s02e02 web-dl/h2.mkv=" + h + "2.mkv",
+                                 "dl/Harbour.Lights.S02E01.720p.HDTV-GRP/h1.mkv=" + h + "1.mkv",
+                                 "dl/Harbour.Lights.S02E01.720p.HDTV-GRP/h1.nfo=" + h + "1.nfo",
+                                 "dl/Night.Ferry.1x05-06.HDTV/nf.mkv=" + ferry,
+                                 "dl/The.Quiet.Harbour.2019.1080p.BluRay/tqh.mkv=" + film};
+        for (const char *tag : {"library: applied by hard links, the library's spelling kept",
+                                "on the share: library: applied by copies"})
+            row(tag, library, 0, {"journal: "}, placed, mixed,
+                {"^4 (hard-linked|copied), 0 failed$"});
+        for (const char *tag : {"library: undone", "on the share: library: undone"})
+            row(tag, "--undo --apply", 0, {},
+                {h + "2.mkv>", h + "1.mkv>", h + "1.nfo>", ferry + ">", film + ">",
+                 "lib/Harbour Lights/Season 02>", "lib/Night Ferry/Season 01>", "lib/Night Ferry>",
+                 "lib/The Quiet Harbour (2019)>"},
+                mixed + " && move-rename-cli " + library);
+        row("library: a target already in the library",
+            "--library --root lib dl/Harbour.Lights.S02E01.720p.HDTV-GRP dl/Extras", 0, {}, {},
+            mixed + " && mkdir 'lib/Harbour Lights/Season 02' && touch '" + h + "1.mkv'",
+            {"^Harbour.Lights.S02E01.720p.HDTV-GRP +h1.mkv +Harbour Lights/Season 02/Harbour "
+             "Lights - S02E01.mkv +exists$"});
+        row("library: the hook, one release, no pattern",
+            "--library --release --root lib --action hardlink-or-copy --apply "
+            "dl/Night.Ferry.1x05-06.HDTV",
+            0, {"journal: "}, {"dl/Night.Ferry.1x05-06.HDTV/nf.mkv=" + ferry}, mixed,
+            {"^1 hard-linked, 0 failed$"});
+        row("library: the episodes' own pattern, with named fields and captures",
+            "--library --output '%{show} %{season}x%{episode:02}%1' dl", 0, {}, {}, mixed,
+            {"^Night.Ferry.1x05-06.HDTV +nf.mkv +Night Ferry 1x05-E06.mkv$",
+             "^The.Quiet.Harbour.2019.1080p.BluRay +tqh.mkv +The Quiet Harbour \\(2019\\)/"});
+        row("library: a named field that is none", "--library --output '%{series}' dl", 2,
+            {"--output: \"%\\{series\\}\" names no field"});
+        row("without --library, %{ keeps its meaning",
+            "--filename Ep%1.a --output '%{show}%1' Ep4.a Ep2.a", 0, {}, {}, {},
+            {"^Ep4.a +five.mkv +\\{show\\}4.mkv$"});
+
         // The run of "conflicts" moves Ep1.a/one.mkv to Ep1.mkv and Ep4.a/five.mkv to Ep4.mkv;
         // then something changes, then it is undone.
         const QString run = "move-rename-cli " + conflicts + "; ";

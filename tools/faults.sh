@@ -249,12 +249,12 @@ fault window "a cancelled dialog leaves the root as it was" src/gui/selectfolder
 
 # The command line.
 fault cli "the command line exits 0 after a failure" src/cli/cli.cpp \
-    '        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
+    '                   .toJson(QJsonDocument::Indented);
     return failures > 0 ? 1 : 0;' \
-    '        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
+    '                   .toJson(QJsonDocument::Indented);
     return 0;'
 fault cli "a target listed in its folder counted free" src/plan/plan.cpp \
-    'if (*listing && !(*listing)->contains(' 'if (*listing && (*listing)->contains('
+    'if (listing && !listing->contains(Folded(' 'if (listing && listing->contains(Folded('
 fault cli "a name taken in another letter case counted free where case is ignored" src/plan/plan.cpp \
     "if (c >= u'A' && c <= u'Z')" 'if (false)'
 fault cli "two rows with one target both planned" src/plan/plan.cpp 'taken.insert(clean);' ''
@@ -272,9 +272,10 @@ fault cli "a dangling link at the target not seen" src/plan/plan.cpp \
     'return ::lstat(QFile::encodeName(targetPath).constData(), &st) == 0;' \
     'return ::stat(QFile::encodeName(targetPath).constData(), &st) == 0;'
 fault cli "a single release folder gets a suggested pattern" src/cli/cli.cpp \
-    'if (plan.suggested && plan.rows.size() < 2) {' 'if (false) {'
+    'if (!library && plan.suggested && plan.rows.size() < 2) {' 'if (false) {'
 fault cli "skipped folders not listed" src/cli/cli.cpp \
-    'if (!plan.skipped.isEmpty()) {' 'if (false) {'
+    'if (skipped.isEmpty() && onlySample.isEmpty())
+        return;' 'return;'
 
 # The web server.
 fault web_api "the web server takes any Host" src/web/server.cpp \
@@ -336,6 +337,42 @@ fault cli_killed "an undo cut off during a copy back leaves its partial copy bes
 fault page "the web server gives no reason for a row that failed" src/web/api.cpp \
     '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}}));' \
     '{QStringLiteral("error"), QJsonValue()}}));'
+
+# The fields of a release name and the library.
+fault naming "a run of episodes read backwards" src/naming/release.cpp \
+    'episode <= m.last ||' 'episode < 0 ||'
+fault naming "a year read from a name's first word" src/naming/release.cpp \
+    'if (p != firstWord) {' 'if (true) {'
+fault naming "a film's first year taken, not its last" src/naming/release.cpp \
+    'if (y > 0 && !DateFollows(text, p)) {' 'if (y > 0 && !DateFollows(text, p) && lastYearAt < 0) {'
+fault naming "a date read as a film's year" src/naming/release.cpp \
+    'if (y > 0 && !DateFollows(text, p)) {' 'if (y > 0) {'
+fault naming "words after the first release tag read too" src/naming/release.cpp \
+    'if (IsTag(text, p))' 'if (false)'
+fault naming "WEB alone taken for a tag" src/naming/release.cpp \
+    'return text.WordAt(p, "web") && (' 'return text.WordAt(p, "web") || ('
+fault naming "a colon kept in a show or title" src/naming/release.cpp \
+    "        case u':':
+" ''
+fault naming "a show's year left out of its name" src/naming/release.cpp \
+    'fields.show += QStringLiteral(" (%1)").arg(fields.year);' ';'
+fault naming "sample found inside a longer word" src/naming/release.cpp \
+    "(p == 0 || !IsLetterOrDigit(text.At(p - 1)))" 'true'
+fault naming "a number's width ignored" src/naming/release.cpp \
+    'for (qsizetype pad = width - digits.size(); pad > 0; --pad)' 'for (qsizetype pad = 0; pad > 0; --pad)'
+fault naming,cli "a run's last episode left out of its name" src/naming/release.cpp \
+    'if (fields.lastEpisode != fields.episode) {' 'if (false) {'
+fault cli "a sample moved as a sidecar" src/plan/library.cpp \
+    'return naming::IsSample(sidecar.file.name);' 'return false;'
+fault cli "a release folder holding only a sample placed" src/plan/library.cpp \
+    'if (naming::IsSample(release.fileName) || naming::IsSample(LastName(release.folder))) {' 'if (false) {'
+fault cli "a show's folder in the library spelled anew" src/plan/library.cpp \
+    'QHash<QString, QString> spellings = ShowFolders(root);' 'QHash<QString, QString> spellings;'
+fault cli "the last spelling of a show wins" src/plan/library.cpp \
+    'if (spelling == spellings.cend())
+                    spelling = spellings.insert(key, fields.show);' 'spelling = spellings.insert(key, fields.show);'
+fault cli "a target taken as free wherever the root lists anything" src/plan/plan.cpp \
+    'return names && !names->contains(Folded(relativeFolder.section(QLatin1Char('"'"'/'"'"'), 0, 0)));' 'return names.has_value();'
 
 summary() {
     local elapsed=$((SECONDS - started))

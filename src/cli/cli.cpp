@@ -3,10 +3,12 @@
 
 #include "cli.h"
 
+#include "library.h"
 #include "plan.h"
 #include "undo.h"
 
 #include <QCommandLineParser>
+#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -42,6 +44,9 @@ Options:
   --root DIR          the folder the files move into; a release folder outside it is named
                       by its own name, as if it lay directly in it
   --release           every FOLDER is a release folder itself, even a single one
+  --library           place each release as media servers read a library: episodes at
+                      SHOW/Season NN/SHOW - SNNEMM, films at TITLE (YEAR)/TITLE (YEAR), from
+                      what each folder's name says; --output then takes named fields too
   --sidecars          move with each file the files named like it (subtitles, .nfo, ...) and
                       the subtitles beside it or in its Subs or Subtitles folder
   --apply             perform the moves; without it nothing on disk changes
@@ -64,7 +69,7 @@ copies there instead. A symbolic link holds the source's path relative to its ow
 A row's files move together: if one of them cannot move, those already moved go back.
 Release folders that yield no row are listed with the reason: no file, unreadable, or name not
 representable (not valid UTF-8). Without --filename, a single row gives nothing to suggest a
-pattern from.
+pattern from (--library needs none).
 
 Every --apply run first writes a journal of what it is about to move, flushed to disk before
 the first file moves, and prints its path on stderr. Journals go to
@@ -74,6 +79,17 @@ target is gone or holds another file, and one whose source path is taken. It rem
 link only while it is what the run made (the same inode, the same link text, or the same size,
 time and content as the source), never the source, then the folders the run made, if empty.
 An undo cut off halfway can simply be run again.
+
+With --library, each release folder's name is read for a show, season and episode (S01E02,
+1x02, Season 1 Episode 2, runs such as S01E01E02 or S01E01-02) or a film's title and year.
+The folders are grouped (the episodes of one show and season, each film alone) and each group
+gets the filename pattern suggested from its own folders. --output replaces the episodes'
+layout and may hold %{show}, %{season}, %{episode}, %{title} and %{year} beside %1, %2, ...;
+a number takes a width, as in %{season:02}. Show and title never hold \ / : * ? " < > |.
+A show gets one folder however its name is spelled in case and punctuation: that of a folder
+already in the root, else the first seen. A name that gives neither is listed as not
+recognised and never placed; a sample is never placed, nor moved as a sidecar, and a folder
+holding only one is skipped as "only a sample".
 
 Exit status: 0 done, 1 some row failed to move or was refused, 2 bad input.
 )";
@@ -85,7 +101,9 @@ struct Options
     std::optional<QString> filenamePattern;
     QString outputPattern = QStringLiteral("%1");
     files::Action action = files::Action::Move;
-    bool release = false; // every folder is a release folder
+    bool release = false;   // every folder is a release folder
+    bool library = false;   // placed as a media library, from the fields of each folder's name
+    bool ownOutput = false; // --output was given
     bool sidecars = false;
     bool apply = false;
     bool json = false;
@@ -122,6 +140,7 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QCommandLineOption root(QStringLiteral("root"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption action(QStringLiteral("action"), QString(), QStringLiteral("ACTION"));
     const QCommandLineOption release(QStringLiteral("release"));
+    const QCommandLineOption library(QStringLiteral("library"));
     const QCommandLineOption sidecars(QStringLiteral("sidecars"));
     const QCommandLineOption apply(QStringLiteral("apply"));
     const QCommandLineOption journal(QStringLiteral("journal"), QString(), QStringLiteral("FILE"));
@@ -131,8 +150,8 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({filename, output, action, root, release, sidecars, apply, journal, noJournal,
-                       undo, history, json, help, version});
+    parser.addOptions({filename, output, action, root, release, library, sidecars, apply, journal,
+                       noJournal, undo, history, json, help, version});
 
     // parse() rather than process(): process() exits with status 1 on bad input.
     if (!parser.parse(arguments)) {
@@ -146,7 +165,8 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
 
     if (parser.isSet(filename))
         options.filenamePattern = parser.value(filename);
-    if (parser.isSet(output))
+    options.ownOutput = parser.isSet(output);
+    if (options.ownOutput)
         options.outputPattern = parser.value(output);
     if (parser.isSet(action)) {
         const std::optional<files::Action> chosen = files::ActionFromName(parser.value(action));
@@ -158,6 +178,7 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
         options.action = *chosen;
     }
     options.release = parser.isSet(release);
+    options.library = parser.isSet(library);
     options.sidecars = parser.isSet(sidecars);
     options.apply = parser.isSet(apply);
     options.json = parser.isSet(json);
@@ -172,10 +193,10 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
     const QStringList positional = parser.positionalArguments();
     if (options.undo || options.history) {
         const QString mode = options.history ? QStringLiteral("history") : QStringLiteral("undo");
-        QStringList notWith{QStringLiteral("filename"), QStringLiteral("output"),
-                            QStringLiteral("action"),   QStringLiteral("root"),
-                            QStringLiteral("release"),  QStringLiteral("sidecars"),
-                            QStringLiteral("journal"),  QStringLiteral("no-journal")};
+        QStringList notWith{
+            QStringLiteral("filename"), QStringLiteral("output"),  QStringLiteral("action"),
+            QStringLiteral("root"),     QStringLiteral("release"), QStringLiteral("library"),
+            QStringLiteral("sidecars"), QStringLiteral("journal"), QStringLiteral("no-journal")};
         if (options.history)
             notWith << QStringLiteral("undo") << QStringLiteral("apply") << QStringLiteral("json");
         for (const QString &other : std::as_const(notWith)) {
@@ -191,6 +212,14 @@ Action ParseArguments(const QStringList &arguments, Options &options, QString &e
         }
         options.undoJournal = positional.value(0);
         return Action::Run;
+    }
+    // Named fields mean something only where the fields are read; elsewhere "%{" keeps its meaning.
+    if (options.library && parser.isSet(output)) {
+        error = naming::FieldPatterns::Problem(options.outputPattern);
+        if (!error.isEmpty()) {
+            error.prepend(QStringLiteral("--output: "));
+            return Action::Fail;
+        }
     }
     if (parser.isSet(journal) && parser.isSet(noJournal)) {
         error = QStringLiteral("--journal does not go with --no-journal");
@@ -247,15 +276,13 @@ void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
     }
 }
 
-void PrintTable(const plan::Plan &plan, QTextStream &out)
+// rows[first, first + count) with their sidecars, under a line of column names.
+void PrintRows(const QVector<plan::PlanRow> &rows, int first, int count, QTextStream &out)
 {
-    out << "root: " << plan.root << '\n' << "action: " << files::ActionName(plan.action) << '\n';
-    if (plan.suggested)
-        out << "filename pattern: " << plan.filenamePattern << '\n';
-
     QVector<QStringList> lines{{QStringLiteral("FOLDER"), QStringLiteral("SOURCE FILE"),
                                 QStringLiteral("TARGET"), QStringLiteral("CONFLICT")}};
-    for (const plan::PlanRow &row : plan.rows) {
+    for (int i = first; i < first + count; ++i) {
+        const plan::PlanRow &row = rows.at(i);
         lines.append({row.release.folder, row.release.fileName, row.target,
                       plan::ConflictName(row.conflict)});
         for (const plan::PlanSidecar &sidecar : row.sidecars)
@@ -263,15 +290,61 @@ void PrintTable(const plan::Plan &plan, QTextStream &out)
                           plan::ConflictName(sidecar.conflict)});
     }
     PrintColumns(lines, out);
+}
+
+const char kOnlySample[] = "only a sample";
+
+// The release folders that yield no row, with the reason; onlySample those of a library's plan
+// that hold nothing but a sample.
+void PrintSkipped(const QList<files::SkippedFolder> &skipped, const QStringList &onlySample,
+                  QTextStream &out)
+{
+    if (skipped.isEmpty() && onlySample.isEmpty())
+        return;
+    out << "skipped:\n";
+    QVector<QStringList> lines;
+    for (const files::SkippedFolder &folder : skipped)
+        lines.append({QStringLiteral("  ") + folder.folder, files::SkipName(folder.reason)});
+    for (const QString &folder : onlySample)
+        lines.append({QStringLiteral("  ") + folder, QLatin1String(kOnlySample)});
+    PrintColumns(lines, out);
+}
+
+void PrintTable(const plan::Plan &plan, QTextStream &out)
+{
+    out << "root: " << plan.root << '\n' << "action: " << files::ActionName(plan.action) << '\n';
+    if (plan.suggested)
+        out << "filename pattern: " << plan.filenamePattern << '\n';
+
+    PrintRows(plan.rows, 0, int(plan.rows.size()), out);
     if (plan.rows.isEmpty())
         out << "(no release folder holds a file)\n";
-    if (!plan.skipped.isEmpty()) {
-        out << "skipped:\n";
-        QVector<QStringList> skipped;
-        for (const files::SkippedFolder &folder : plan.skipped)
-            skipped.append({QStringLiteral("  ") + folder.folder, files::SkipName(folder.reason)});
-        PrintColumns(skipped, out);
+    PrintSkipped(plan.skipped, {}, out);
+}
+
+// The library's plan: each group under its heading with its patterns, then the release folders
+// not recognised, then those skipped.
+void PrintLibraryTable(const plan::LibraryPlan &library, QTextStream &out)
+{
+    out << "root: " << library.plan.root << '\n'
+        << "action: " << files::ActionName(library.plan.action) << '\n';
+    for (const plan::LibraryGroup &group : library.groups) {
+        out << '\n'
+            << plan::GroupKindName(group.kind) << ": " << group.heading << '\n'
+            << "filename pattern: " << group.filenamePattern << '\n'
+            << "output pattern: " << group.outputPattern << '\n';
+        PrintRows(library.plan.rows, group.firstRow, group.rowCount, out);
     }
+    if (!library.notRecognised.isEmpty()) {
+        out << '\n' << plan::GroupKindName(plan::GroupKind::NotRecognised) << ":\n";
+        QVector<QStringList> lines{{QStringLiteral("FOLDER"), QStringLiteral("SOURCE FILE")}};
+        for (const files::ReleaseFile &release : library.notRecognised)
+            lines.append({release.folder, release.fileName});
+        PrintColumns(lines, out);
+    }
+    if (library.groups.isEmpty() && library.notRecognised.isEmpty())
+        out << "(no release folder holds a file)\n";
+    PrintSkipped(library.plan.skipped, library.onlySample, out);
 }
 
 QJsonValue OrNull(const QString &text)
@@ -285,41 +358,54 @@ QJsonValue HowJson(bool done, files::Action how)
     return done ? QJsonValue(files::ActionName(how)) : QJsonValue();
 }
 
+// A row with its sidecars, and with what was done when applied.
+QJsonObject RowJson(const plan::PlanRow &row, bool applied)
+{
+    QJsonObject object{{QStringLiteral("folder"), row.release.folder},
+                       {QStringLiteral("source"), row.release.absolutePath},
+                       {QStringLiteral("target"), row.target},
+                       {QStringLiteral("conflict"), OrNull(plan::ConflictName(row.conflict))}};
+    QJsonArray sidecars;
+    for (const plan::PlanSidecar &sidecar : row.sidecars) {
+        QJsonObject file{
+            {QStringLiteral("source"), sidecar.file.path},
+            {QStringLiteral("target"), sidecar.target},
+            {QStringLiteral("conflict"), OrNull(plan::ConflictName(sidecar.conflict))}};
+        if (applied) {
+            file.insert(QStringLiteral("moved"), sidecar.moved);
+            file.insert(QStringLiteral("how"), HowJson(sidecar.moved, sidecar.how));
+            file.insert(QStringLiteral("error"),
+                        sidecar.moved ? QJsonValue() : QJsonValue(row.error));
+        }
+        sidecars.append(file);
+    }
+    object.insert(QStringLiteral("sidecars"), sidecars);
+    if (applied) {
+        object.insert(QStringLiteral("moved"), row.moved);
+        object.insert(QStringLiteral("how"), HowJson(row.moved, row.how));
+        object.insert(QStringLiteral("error"), row.moved ? QJsonValue() : QJsonValue(row.error));
+    }
+    return object;
+}
+
+QJsonArray SkippedJson(const QList<files::SkippedFolder> &skipped, const QStringList &onlySample)
+{
+    QJsonArray array;
+    for (const files::SkippedFolder &folder : skipped)
+        array.append(QJsonObject{{QStringLiteral("folder"), folder.folder},
+                                 {QStringLiteral("reason"), files::SkipName(folder.reason)}});
+    for (const QString &folder : onlySample)
+        array.append(QJsonObject{{QStringLiteral("folder"), folder},
+                                 {QStringLiteral("reason"), QLatin1String(kOnlySample)}});
+    return array;
+}
+
 QJsonDocument ToJson(const plan::Plan &plan, bool applied)
 {
     QJsonArray rows;
-    for (const plan::PlanRow &row : plan.rows) {
-        QJsonObject object{{QStringLiteral("folder"), row.release.folder},
-                           {QStringLiteral("source"), row.release.absolutePath},
-                           {QStringLiteral("target"), row.target},
-                           {QStringLiteral("conflict"), OrNull(plan::ConflictName(row.conflict))}};
-        QJsonArray sidecars;
-        for (const plan::PlanSidecar &sidecar : row.sidecars) {
-            QJsonObject file{
-                {QStringLiteral("source"), sidecar.file.path},
-                {QStringLiteral("target"), sidecar.target},
-                {QStringLiteral("conflict"), OrNull(plan::ConflictName(sidecar.conflict))}};
-            if (applied) {
-                file.insert(QStringLiteral("moved"), sidecar.moved);
-                file.insert(QStringLiteral("how"), HowJson(sidecar.moved, sidecar.how));
-                file.insert(QStringLiteral("error"),
-                            sidecar.moved ? QJsonValue() : QJsonValue(row.error));
-            }
-            sidecars.append(file);
-        }
-        object.insert(QStringLiteral("sidecars"), sidecars);
-        if (applied) {
-            object.insert(QStringLiteral("moved"), row.moved);
-            object.insert(QStringLiteral("how"), HowJson(row.moved, row.how));
-            object.insert(QStringLiteral("error"),
-                          row.moved ? QJsonValue() : QJsonValue(row.error));
-        }
-        rows.append(object);
-    }
-    QJsonArray skipped;
-    for (const files::SkippedFolder &folder : plan.skipped)
-        skipped.append(QJsonObject{{QStringLiteral("folder"), folder.folder},
-                                   {QStringLiteral("reason"), files::SkipName(folder.reason)}});
+    for (const plan::PlanRow &row : plan.rows)
+        rows.append(RowJson(row, applied));
+    const QJsonArray skipped = SkippedJson(plan.skipped, {});
     QJsonObject object{{QStringLiteral("root"), plan.root},
                        {QStringLiteral("filename_pattern"), plan.filenamePattern},
                        {QStringLiteral("output_pattern"), plan.outputPattern},
@@ -328,6 +414,70 @@ QJsonDocument ToJson(const plan::Plan &plan, bool applied)
                        {QStringLiteral("skipped"), skipped}};
     if (applied)
         object.insert(QStringLiteral("journal"), OrNull(plan.journal));
+    return QJsonDocument(object);
+}
+
+// The fields a row's name gave, those that apply: a run of episodes as the list of them.
+QJsonObject FieldsJson(const naming::ReleaseFields &fields)
+{
+    QJsonObject object;
+    if (fields.kind == naming::ReleaseFields::Kind::Episode) {
+        object.insert(QStringLiteral("show"), fields.show);
+        object.insert(QStringLiteral("season"), fields.season);
+        QJsonArray run;
+        for (int episode = fields.episode; episode <= fields.lastEpisode; ++episode)
+            run.append(episode);
+        object.insert(QStringLiteral("episode"),
+                      run.size() == 1 ? QJsonValue(fields.episode) : QJsonValue(run));
+    } else if (fields.kind == naming::ReleaseFields::Kind::Film) {
+        object.insert(QStringLiteral("title"), fields.title);
+    }
+    if (fields.year > 0)
+        object.insert(QStringLiteral("year"), fields.year);
+    return object;
+}
+
+QJsonDocument LibraryJson(const plan::LibraryPlan &library, bool applied)
+{
+    QJsonArray groups;
+    for (const plan::LibraryGroup &group : library.groups) {
+        QJsonArray rows;
+        for (int i = group.firstRow; i < group.firstRow + group.rowCount; ++i) {
+            QJsonObject row = RowJson(library.plan.rows.at(i), applied);
+            row.insert(QStringLiteral("fields"), FieldsJson(library.fields.at(i)));
+            rows.append(row);
+        }
+        groups.append(QJsonObject{{QStringLiteral("kind"), plan::GroupKindName(group.kind)},
+                                  {QStringLiteral("heading"), group.heading},
+                                  {QStringLiteral("filename_pattern"), group.filenamePattern},
+                                  {QStringLiteral("output_pattern"), group.outputPattern},
+                                  {QStringLiteral("rows"), rows}});
+    }
+    // Rows that are never placed: no target, no patterns, nothing done.
+    QJsonArray notRecognised;
+    for (const files::ReleaseFile &release : library.notRecognised) {
+        plan::PlanRow row;
+        row.release = release;
+        row.error = plan::GroupKindName(plan::GroupKind::NotRecognised);
+        QJsonObject object = RowJson(row, applied);
+        object.insert(QStringLiteral("target"), QJsonValue());
+        object.insert(QStringLiteral("fields"), QJsonObject());
+        notRecognised.append(object);
+    }
+    if (!notRecognised.isEmpty())
+        groups.append(QJsonObject{
+            {QStringLiteral("kind"), plan::GroupKindName(plan::GroupKind::NotRecognised)},
+            {QStringLiteral("heading"), plan::GroupKindName(plan::GroupKind::NotRecognised)},
+            {QStringLiteral("filename_pattern"), QJsonValue()},
+            {QStringLiteral("output_pattern"), QJsonValue()},
+            {QStringLiteral("rows"), notRecognised}});
+    QJsonObject object{
+        {QStringLiteral("root"), library.plan.root},
+        {QStringLiteral("action"), files::ActionName(library.plan.action)},
+        {QStringLiteral("groups"), groups},
+        {QStringLiteral("skipped"), SkippedJson(library.plan.skipped, library.onlySample)}};
+    if (applied)
+        object.insert(QStringLiteral("journal"), OrNull(library.plan.journal));
     return QJsonDocument(object);
 }
 
@@ -442,16 +592,30 @@ void PrintOutcome(const plan::Plan &plan, int failures, QTextStream &out)
 
 int Run(const Options &options, QTextStream &out, QTextStream &err, bool errIsTerminal)
 {
-    plan::Plan plan = PlanFor(options);
+    std::optional<plan::LibraryPlan> library;
+    plan::Plan ordinary;
+    if (options.library) {
+        plan::Intake intake = plan::TakeFolders(options.folders, options.release, options.root);
+        library = plan::MakeLibraryPlan(
+            intake.root, std::move(intake.releaseFolders), options.filenamePattern,
+            options.ownOutput ? std::optional(options.outputPattern) : std::nullopt,
+            options.sidecars, options.action, QDate::currentDate().year() + 1);
+    } else {
+        ordinary = PlanFor(options);
+    }
+    plan::Plan &plan = library ? library->plan : ordinary;
     // From one folder name alone the suggestion cannot tell what varies: every target would be
-    // the bare extension.
-    if (plan.suggested && plan.rows.size() < 2) {
+    // the bare extension. The library's layout needs no suggestion.
+    if (!library && plan.suggested && plan.rows.size() < 2) {
         err << "move-rename-cli: one release folder gives nothing to suggest a pattern from: "
                "--filename is needed\n";
         return 2;
     }
     if (!options.json) {
-        PrintTable(plan, out);
+        if (library)
+            PrintLibraryTable(*library, out);
+        else
+            PrintTable(plan, out);
         out.flush(); // the plan shows before the moves begin
     }
     int failures = 0;
@@ -467,7 +631,8 @@ int Run(const Options &options, QTextStream &out, QTextStream &err, bool errIsTe
             err << "journal: " << plan.journal << '\n';
     }
     if (options.json)
-        out << ToJson(plan, options.apply).toJson(QJsonDocument::Indented);
+        out << (library ? LibraryJson(*library, options.apply) : ToJson(plan, options.apply))
+                   .toJson(QJsonDocument::Indented);
     return failures > 0 ? 1 : 0;
 }
 

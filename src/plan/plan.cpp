@@ -87,15 +87,34 @@ TargetBounds::TargetBounds(const QString &root, const QString &outputPattern, bo
     , listFolders(listFolders)
 {}
 
+const std::optional<QSet<QString>> &TargetBounds::Listing(const QString &folder)
+{
+    auto listing = listings.constFind(folder);
+    if (listing == listings.cend())
+        listing = listings.insert(folder, ListFolded(folder));
+    return *listing;
+}
+
+bool TargetBounds::Unmade(const QString &relativeFolder)
+{
+    // Only a plain path: anything else ("..", "./") is looked at in full.
+    if (!listFolders || root.isEmpty() || relativeFolder.isEmpty() ||
+        relativeFolder.startsWith(QLatin1Char('.')) ||
+        QDir::cleanPath(relativeFolder) != relativeFolder)
+        return false;
+    const std::optional<QSet<QString>> &names = Listing(QDir::cleanPath(root));
+    return names && !names->contains(Folded(relativeFolder.section(QLatin1Char('/'), 0, 0)));
+}
+
 bool TargetBounds::Occupied(const QString &targetPath)
 {
     const qsizetype slash = targetPath.lastIndexOf(QLatin1Char('/'));
     if (listFolders && slash > 0 && slash + 1 < targetPath.size()) {
         const QString folder = targetPath.left(slash);
-        auto listing = listings.constFind(folder);
-        if (listing == listings.cend())
-            listing = listings.insert(folder, ListFolded(folder));
-        if (*listing && !(*listing)->contains(Folded(targetPath.mid(slash + 1))))
+        if (folder.startsWith(root) && Unmade(folder.mid(root.size())))
+            return false;
+        const std::optional<QSet<QString>> &listing = Listing(folder);
+        if (listing && !listing->contains(Folded(targetPath.mid(slash + 1))))
             return false;
     }
     // A name listed is asked about, also one listed only in another letter case: a file system
@@ -113,7 +132,8 @@ Conflict TargetBounds::Check(const QString &target)
     const QString folder = target.left(qMax(target.lastIndexOf(QLatin1Char('/')), qsizetype(0)));
     auto state = folders.constFind(folder);
     if (state == folders.cend())
-        state = folders.insert(folder, files::CheckFolder(root, folder));
+        state = folders.insert(folder, Unmade(folder) ? files::FolderState::Fine
+                                                      : files::CheckFolder(root, folder));
     switch (*state) {
     case files::FolderState::Fine:
         break;

@@ -104,7 +104,16 @@ public:
     bool Occupied(const QString &targetPath);
 
 private:
+    // The names in folder, from one listing kept for every later question; none listed for a
+    // folder still to be made.
+    const std::optional<QSet<QString>> &Listing(const QString &folder);
+    // Whether relativeFolder (beneath root) lies in a folder that the root's listing lacks, so
+    // that nothing can be at or beneath it yet: one listing of the root instead of a look at
+    // every folder, where a library's targets ask about thousands of folders still to be made.
+    bool Unmade(const QString &relativeFolder);
+
     QString root;
+    QString rootFolder; // root without its trailing "/", as a target's folder is written
     qsizetype slashes;
     QHash<QString, files::FolderState> folders;
     bool listFolders;
