@@ -97,6 +97,8 @@ def answer_input(share):
 
 
 folder, mountpoint, options = sys.argv[-2], sys.argv[-1], sys.argv[1:-2]
+# The kernel masks a new file's mode with the client's umask already; the share adds none of its own.
+os.umask(0)
 delay = float(options[options.index('--delay') + 1]) if '--delay' in options else 0
 share = Share(folder, delay / 1000)
 threading.Thread(target=answer_input, args=(share,), daemon=True).start()
