@@ -145,6 +145,9 @@ def security_table(top):
         ("'..' component", "GET", "/api/folders?" + query(root=0, path="Season/../.."), None, {},
          403),
         ("encoded '..'", "GET", "/api/folders?root=0&path=%2e%2e%2F", None, {}, 403),
+        # Refused by its words, not only where the kernel finds it leads out.
+        ("'..' that stays inside", "GET", "/api/folders?" + query(root=0, path="Season/../Season"),
+         None, {}, 403),
         ("NUL byte", "GET", "/api/folders?root=0&path=Season%00x", None, {}, 400),
         ("symbolic link out of the root", "GET", "/api/folders?" + query(root=0, path="escape"),
          None, {}, 403),

@@ -191,7 +191,7 @@ fault cli "no source's identity kept before a run, moves included" src/plan/plan
     'plan.action != files::Action::Hardlink && plan.action != files::Action::Symlink;' 'false;'
 fault cli "a torn last line of a journal refused" src/journal/journal.cpp \
     'if (last && number > 1)' 'if (false)'
-fault cli "a journal readable by others" src/journal/journal.cpp \
+fault cli_killed "a journal readable by others" src/journal/journal.cpp \
     'O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);' \
     'O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);'
 fault cli "a row's main file not put back when a sidecar fails" src/journal/journal.cpp \
@@ -211,7 +211,7 @@ fault cli "an undo puts a file back through a link out of the root" src/journal/
     'done = files::PlaceFile(files::Action::Move, row.target, base, relative, nullptr,' \
     'done = files::PlaceFile(files::Action::Move, row.target, QStringLiteral("/"),
                                     row.source.mid(1), nullptr,'
-fault cli "a placeholder left by a killed run stays after an undo" src/journal/undo.cpp \
+fault cli_killed "a placeholder left by a killed run stays after an undo" src/journal/undo.cpp \
     'if (row.action == Action::Tidy && files::IsPlaceholder(entry.target, startedNs))' 'if (false)'
 
 # The window.
@@ -374,6 +374,9 @@ fault cli "the last spelling of a show wins" src/plan/library.cpp \
 fault cli "a target taken as free wherever the root lists anything" src/plan/plan.cpp \
     'return names && !names->contains(Folded(relativeFolder.section(QLatin1Char('"'"'/'"'"'), 0, 0)));' 'return names.has_value();'
 
+# The rest is read whole before it runs, so that editing this file during a run (a fault's text
+# brought up to date) cannot change what the run does.
+{
 summary() {
     local elapsed=$((SECONDS - started))
     printf '%d caught, %d not caught, %d stale in %dm %02ds\n' "$1" "$2" "$3" \
@@ -527,3 +530,5 @@ missed=$(grep '^missed ' <<<"$results" | sed 's/^missed /not caught: /' || true)
 [ -z "$missed" ] || echo "$missed"
 summary "$caught" "$(grep -c . <<<"$missed" || true)" 0
 [ -z "$missed" ]
+exit
+}
