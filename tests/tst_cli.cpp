@@ -402,7 +402,7 @@ private slots:
                                                                              << "";
         QTest::newRow("across file systems, during a copy") << "copy_file_range,sendfile"
                                                             << "";
-        QTest::newRow("across file systems, copy published, source not yet removed") << "unlink"
+        QTest::newRow("across file systems, copy published, source not yet removed") << "unlinkat"
                                                                                      << "";
         QTest::newRow("across file systems, the copy action during a copy")
             << "copy_file_range,sendfile"
