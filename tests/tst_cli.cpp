@@ -284,8 +284,8 @@ private slots:
             row(qPrintable(walk + "a source's folder swapped for a link out of the root"),
                 held.arg(walk.isEmpty() ? "" : "-e inject=openat2:error=ENOSYS", "%1", swap,
                          restore),
-                1, {"five.mkv -> .*: outside the root", "journal: "},
-                {"Ep2.a/three.mkv>2.mkv"}, "mkdir ../fs/out && echo secret >../fs/out/five.mkv");
+                1, {"five.mkv -> .*: outside the root", "journal: "}, {"Ep2.a/three.mkv>2.mkv"},
+                "mkdir ../fs/out && echo secret >../fs/out/five.mkv");
         row("a source replaced by another file of its name between the scan and the move",
             held.arg("", "%1", "mv Ep4.a/five.mkv ../keep && echo other >Ep4.a/five.mkv",
                      "mv ../keep Ep4.a/five.mkv"),

@@ -108,16 +108,16 @@ fault "a copy across file systems keeps no mode" src/files/safemove.cpp \
 fault "a source changed during the copy goes unnoticed" src/files/safemove.cpp \
     'if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim))' 'if (false)'
 fault "a published copy kept when the source cannot be removed" src/files/safemove.cpp \
-    'Unpublish(folder.get(), copyName.constData(), written);
+    'Unpublish(dirFd, name.constData(), written);
         return FailErrno(error, "remove source", err);' \
     'return FailErrno(error, "remove source", err);'
 fault "the plain copy writes its whole buffer after a short read" src/files/safemove.cpp \
     'return WriteAll(out, buffer.data(), static_cast<size_t>(n)) ? n : -1;' \
     'return WriteAll(out, buffer.data(), buffer.size()) ? n : -1;'
 fault "a hard link that replaces what is at the target" src/files/safemove.cpp \
-    '    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)' \
+    '    if (::linkat(src.dir, src.name.constData(), dirFd, name.constData(), 0) == 0)' \
     '    ::unlinkat(dirFd, name.constData(), 0);
-    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)'
+    if (::linkat(src.dir, src.name.constData(), dirFd, name.constData(), 0) == 0)'
 fault "a symbolic link that replaces what is at the target" src/files/safemove.cpp \
     'return ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0 ||' \
     'return (::unlinkat(dirFd, name.constData(), 0),
@@ -174,15 +174,14 @@ fault "an undo that removes a symbolic link someone changed" src/journal/undo.cp
 fault "an undo that leaves the folders a run made" src/journal/undo.cpp \
     'if (QFileInfo(row.target).isDir())' 'if (false)'
 fault "an undo puts a file back through a link out of the root" src/journal/undo.cpp \
-    'done = files::PlaceFile(files::Action::Move, row.target, base, relative, nullptr,' \
-    'done = files::PlaceFile(files::Action::Move, row.target, QStringLiteral("/"),
-                                    row.source.mid(1), nullptr,'
+    'open(BaseFor(row.source, root, &relative));' \
+    'open((BaseFor(row.source, root, &relative), relative = row.source.mid(1), QStringLiteral("/")));'
 fault "a placeholder left by a killed run stays after an undo" src/journal/undo.cpp \
     'if (row.action == Action::Tidy && files::IsPlaceholder(entry.target, startedNs))' 'if (false)'
 
 # The window.
 fault "Process moves with QFile::rename" src/gui/renamefiles.cpp \
-    'const bool moved = files::MoveFile(source, target);' \
+    'const bool moved = Move(rootBase, slashed, source, target);' \
     'const bool moved = QFile::rename(source, target);'
 fault "Process left enabled" src/gui/renamefiles.cpp \
     'processButton->setEnabled(false);' 'processButton->setEnabled(true);'
@@ -194,8 +193,8 @@ fault "a link whose file is gone moved all the same" src/gui/renamefiles.cpp \
 fault "a vanished source warned about" src/gui/renamefiles.cpp \
     'if (!moved && !QFile::exists(source)) {' 'if (false) {'
 fault "a link chosen by the scan taken for a plain file" src/files/scan.cpp \
-    'visit(name, qint64(st.st_size), !typeKnown);' \
-    'visit(name, qint64(st.st_size), false);'
+    'visit(name, answer->size, !typeKnown, answer->id);' \
+    'visit(name, answer->size, false, answer->id);'
 fault "the table left hidden after Process" src/gui/repaintthrottle.cpp \
     'view->setAttribute(Qt::WA_WState_Visible, true);' \
     'view->setAttribute(Qt::WA_WState_Visible, false);'
@@ -259,11 +258,11 @@ fault "the web server has no rate limit on passwords" src/web/server.cpp \
 fault "the web server allows '..' in a client's path" src/web/confine.cpp \
     'if (part == QLatin1String(".."))' 'if (false)'
 fault "the web server scans a file linked from outside" src/files/scan.cpp \
-    'if (bounds && listing.found && listing.mayBeLink) {' 'if (false) {'
+    'if (strict && listing.found && listing.mayBeLink) {' 'if (false) {'
 fault "the web server scans a folder linked from outside" src/files/scan.cpp \
-    'const int dirFd = bounds ?' 'const int dirFd = false ?'
+    'const int dirFd = under || strict ?' 'const int dirFd = false ?'
 fault "a scan's release that leads out of its bounds handed on all the same" src/files/scan.cpp \
-    'if (listing.outside)
+    'if (listing.outside && bounds)
                 return;' ''
 fault "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
     'return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;' 'return false;'
@@ -288,6 +287,26 @@ fault "the page drops the reason a row failed" src/web/page/page.js \
 fault "the page draws every row into the document" src/web/page/page.js \
     'const count = Math.ceil(scroller.clientHeight / state.rowHeight) + 1;' \
     'const count = state.total + 1;'
+
+# Files reached through folders held open beneath a root, and only while they are what was seen.
+fault cli,web_api "a source's folder opened by following links" src/files/safemove.cpp \
+    'holder.reset(OpenBeneath(source.base->Fd(), dir, kFolder));' \
+    'holder.reset(::openat(source.base->Fd(), dir.constData(), kFolder | O_CLOEXEC));'
+fault cli,web_api "a source moved whatever file has its name now" src/files/safemove.cpp \
+    'if (!source.seen.Known())
+        return true;' 'if (true)
+        return true;'
+fault cli "a run forgets which file the scan saw" src/plan/plan.cpp \
+    'moves[index].append({{base, relative, seen.at(i)}, targets.at(i)});' \
+    'moves[index].append({{base, relative}, targets.at(i)});'
+fault cli "a release folder below the root listed by its path" src/files/scan.cpp \
+    'const int dirFd = under || strict ?' 'const int dirFd = strict ?'
+fault cli "an undo moves back a target replaced after its check" src/journal/undo.cpp \
+    '{rootBase.get(), made, row.seen}' '{rootBase.get(), made}'
+fault web_api "the web server's undo believes any journal's paths" src/web/api.cpp \
+    'journal::PlanUndo(*journal, &within)' 'journal::PlanUndo(*journal)'
+fault web_api "the web server's history lists a journal with a path outside its roots" \
+    src/web/api.cpp 'if (!journal || !Inside(*journal, within))' 'if (!journal)'
 
 # Each fault must still name code that is there, once, before anything is built.
 stale=()

@@ -319,9 +319,8 @@ int Publish(int fromDir, const char *from, int toDir, const char *to, const char
 // file gets the content, mode and times, is checked and flushed to disk, then published under
 // name without replacing anything, and the folder is flushed too. written receives the copy's
 // stat, so that it can be taken back. On failure nothing new is left in the folder.
-bool PublishCopy(const At &src, const struct stat &srcLink, int dirFd,
-                 const QByteArray &name, struct stat *written, QString *error,
-                 const CopyProgress &progress)
+bool PublishCopy(const At &src, const struct stat &srcLink, int dirFd, const QByteArray &name,
+                 struct stat *written, QString *error, const CopyProgress &progress)
 {
     if (!S_ISREG(srcLink.st_mode))
         return Fail(error, QStringLiteral("source is not a regular file"));

@@ -93,14 +93,14 @@ struct SourceFile
 };
 
 // Moves the file source to name (target) in the folder held open as folder, all or nothing.
-// Nothing that exists at target is ever opened, truncated or replaced, whatever its type. On one file system this is a single atomic
-// rename that refuses to replace; where the file system has no such rename, a hard link then an
-// unlink; where it has no hard links either (many network and FUSE shares), a rename over an
-// empty placeholder created exclusively at target and checked to be ours just before. Across
-// file systems the file is copied into a hidden temporary file beside target, checked, flushed
-// to disk and published under target the same way before source is removed. Returns false on
-// any failure, with target holding nothing new, no temporary file left and source untouched;
-// error (when given) then receives a short reason.
+// Nothing that exists at target is ever opened, truncated or replaced, whatever its type. On one
+// file system this is a single atomic rename that refuses to replace; where the file system has no
+// such rename, a hard link then an unlink; where it has no hard links either (many network and FUSE
+// shares), a rename over an empty placeholder created exclusively at target and checked to be ours
+// just before. Across file systems the file is copied into a hidden temporary file beside target,
+// checked, flushed to disk and published under target the same way before source is removed.
+// Returns false on any failure, with target holding nothing new, no temporary file left and source
+// untouched; error (when given) then receives a short reason.
 bool MoveFile(const SourceFile &source, const Base &folder, const QString &name,
               QString *error = nullptr, const CopyProgress &progress = {});
 // The same between two paths, each folder opened by its path.

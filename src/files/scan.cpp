@@ -281,8 +281,7 @@ std::optional<ReleaseFile> Release(const Listing &listing, const QString &relati
         // A folder name that was not valid UTF-8 lost its bytes when it was read.
         if (why)
             *why = listing.outside ? Skip::Outside
-                   : listing.error == ENOENT &&
-                           listing.folder.contains(QChar::ReplacementCharacter)
+                   : listing.error == ENOENT && listing.folder.contains(QChar::ReplacementCharacter)
                        ? Skip::NameNotRepresentable
                        : Skip::Unreadable;
         return std::nullopt;
@@ -425,12 +424,13 @@ QList<Sidecar> Sidecars(const QString &chosen, const QString &stem, const Bounds
         if (sub.compare(QLatin1String("Subs"), Qt::CaseInsensitive) != 0 &&
             sub.compare(QLatin1String("Subtitles"), Qt::CaseInsensitive) != 0)
             continue;
-        ForEachEntry(open(subfolder), S_IFREG, [&](const char *raw, qint64, bool, const FileId &id) {
-            const QString name = QFile::decodeName(raw);
-            if (Representable(name, raw) && isSubtitle(name))
-                subtitles.append({subfolder + QLatin1Char('/') + name,
-                                  sub + QLatin1Char('/') + name, QLatin1Char('.') + name, id});
-        });
+        ForEachEntry(
+            open(subfolder), S_IFREG, [&](const char *raw, qint64, bool, const FileId &id) {
+                const QString name = QFile::decodeName(raw);
+                if (Representable(name, raw) && isSubtitle(name))
+                    subtitles.append({subfolder + QLatin1Char('/') + name,
+                                      sub + QLatin1Char('/') + name, QLatin1Char('.') + name, id});
+            });
     }
     // Each rule's files by name, so that their order does not hang on the folder listing.
     const auto byName = [](const Sidecar &a, const Sidecar &b) { return a.name < b.name; };

@@ -88,7 +88,6 @@ struct Sidecar
 // it or in a subfolder named Subs or Subtitles (ignoring case) that the first rule did not take,
 // "." and its name as suffix. Names that are not valid UTF-8 are left where they are. With
 // within, folders below it are opened beneath it (see Base); others by their path.
-QList<Sidecar> Sidecars(const QString &chosen, const QString &stem,
-                        const Bounds *within = nullptr);
+QList<Sidecar> Sidecars(const QString &chosen, const QString &stem, const Bounds *within = nullptr);
 
 } // namespace files

@@ -32,9 +32,9 @@ bool Move(const files::Base &rootBase, const QString &slashed, const QString &so
     // Most targets lie in the root itself, which is open already.
     if (targetSlash + 1 != slashed.size() || !target.startsWith(slashed))
         targetFolder.emplace(target.left(targetSlash));
-    const files::SourceFile file = below ? files::SourceFile{&rootBase, source.mid(slashed.size())}
-                                         : files::SourceFile{&*sourceFolder,
-                                                             source.mid(sourceSlash + 1)};
+    const files::SourceFile file =
+        below ? files::SourceFile{&rootBase, source.mid(slashed.size())}
+              : files::SourceFile{&*sourceFolder, source.mid(sourceSlash + 1)};
     return files::MoveFile(file, targetFolder ? *targetFolder : rootBase,
                            target.mid(targetSlash + 1));
 }

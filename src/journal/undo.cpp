@@ -11,8 +11,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <memory>
 #include <cstring>
+#include <memory>
 
 #include <unistd.h>
 
@@ -203,10 +203,10 @@ int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
     // A folder by its path, or beneath the one of within that holds it.
     const auto open = [within](const QString &path) {
         const int holder = within ? Holder(*within, path) : -1;
-        return !within       ? std::make_unique<files::Base>(path)
-               : holder >= 0 ? std::make_unique<files::Base>(QDir::cleanPath(path),
-                                                             within->at(holder))
-                             : std::make_unique<files::Base>(path, files::Bounds());
+        return !within ? std::make_unique<files::Base>(path)
+               : holder >= 0
+                   ? std::make_unique<files::Base>(QDir::cleanPath(path), within->at(holder))
+                   : std::make_unique<files::Base>(path, files::Bounds());
     };
     const QString &root = journal.header.root;
     const std::unique_ptr<files::Base> rootBase = open(root);
@@ -230,8 +230,7 @@ int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
         case Action::MoveBack: {
             // A release folder removed since is made again.
             QString relative;
-            const std::unique_ptr<files::Base> base =
-                open(BaseFor(row.source, root, &relative));
+            const std::unique_ptr<files::Base> base = open(BaseFor(row.source, root, &relative));
             done = files::PlaceFile(files::Action::Move, {rootBase.get(), made, row.seen}, *base,
                                     relative, nullptr, &row.error, progress);
             break;
@@ -240,8 +239,8 @@ int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
         case Action::RemoveMade:
         case Action::RemoveFolder: {
             const bool folder = row.action == Action::RemoveFolder;
-            const int err = files::RemoveBeneath(*rootBase, made, folder,
-                                                 folder ? files::FileId() : row.seen);
+            const int err =
+                files::RemoveBeneath(*rootBase, made, folder, folder ? files::FileId() : row.seen);
             // A folder that holds anything else, or is gone, stays as it is.
             done = err == 0 || (folder && (err == ENOTEMPTY || err == EEXIST || err == ENOENT));
             if (!done)

@@ -53,9 +53,10 @@ int Holder(const QVector<files::Bounds> &within, const QString &path);
 // made again, a folder removed only while empty, and records each outcome in the journal; marks the
 // journal undone when no row was refused or failed. The file at a target is reached beneath the
 // journal's root and moved or removed only while it is the one the plan found (UndoRow::seen);
-// with within, every folder is opened beneath the one of within that holds it. beforeRow(index) is called before each row.
-// Returns the number of rows refused or failed, kInUse when another run or undo holds the journal,
-// or -1 when it cannot be written to (error says why either way; nothing done).
+// with within, every folder is opened beneath the one of within that holds it. beforeRow(index) is
+// called before each row. Returns the number of rows refused or failed, kInUse when another run or
+// undo holds the journal, or -1 when it cannot be written to (error says why either way; nothing
+// done).
 constexpr int kInUse = -2;
 int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,

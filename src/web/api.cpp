@@ -414,8 +414,8 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
             const QString target = typed.contains(release.id)
                                        ? typed.value(release.id)
                                        : patterns.TargetName(release.folder, release.fileName);
-            plan.rows.append(plan::MakeRow(base, scan->ReleaseOf(release), target,
-                                           sidecars.toBool(), &bounds));
+            plan.rows.append(
+                plan::MakeRow(base, scan->ReleaseOf(release), target, sidecars.toBool(), &bounds));
             ids.append(release.id);
         }
         plan::MarkConflicts(plan.rows, plan.root, plan.outputPattern);
@@ -452,11 +452,10 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
             scan->ResetIndex(QString());
         }
         const QString journal = QFileInfo(plan.journal).fileName();
-        line(Json(QJsonObject{
-            {QStringLiteral("done"), true},
-            {QStringLiteral("moved"), int(moved.size())},
-            {QStringLiteral("failed"), failures < 0 ? int(ids.size()) : failures},
-            {QStringLiteral("journal"), OrNull(journal)}}));
+        line(Json(QJsonObject{{QStringLiteral("done"), true},
+                              {QStringLiteral("moved"), int(moved.size())},
+                              {QStringLiteral("failed"), failures < 0 ? int(ids.size()) : failures},
+                              {QStringLiteral("journal"), OrNull(journal)}}));
     };
     return {200, QByteArray()};
 }
