@@ -172,7 +172,7 @@ fault "an undo that removes a hard link no longer the source's" src/journal/undo
 fault "an undo that removes a symbolic link someone changed" src/journal/undo.cpp \
     'return n >= 0 && QByteArray(text, int(n)) ==' 'return n >= 0 || QByteArray(text, int(n)) =='
 fault "an undo that leaves the folders a run made" src/journal/undo.cpp \
-    'if (QFileInfo(row.target).isDir())' 'if (false)'
+    '>= 0) && QFileInfo(row.target).isDir())' '>= 0) && false)'
 fault "an undo puts a file back through a link out of the root" src/journal/undo.cpp \
     'open(BaseFor(row.source, root, &relative));' \
     'open((BaseFor(row.source, root, &relative), relative = row.source.mid(1), QStringLiteral("/")));'
