@@ -297,8 +297,8 @@ fault cli,web_api "a source moved whatever file has its name now" src/files/safe
         return true;' 'if (true)
         return true;'
 fault cli "a run forgets which file the scan saw" src/plan/plan.cpp \
-    'moves[index].append({{base, relative, seen.at(i)}, targets.at(i)});' \
-    'moves[index].append({{base, relative}, targets.at(i)});'
+    '{{base, relative, identityKept ? seen.at(i) : files::FileId()}, targets.at(i)});' \
+    '{{base, relative}, targets.at(i)});'
 fault cli "a release folder below the root listed by its path" src/files/scan.cpp \
     'const int dirFd = under || strict ?' 'const int dirFd = strict ?'
 fault cli "an undo moves back a target replaced after its check" src/journal/undo.cpp \

@@ -275,7 +275,8 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
               const std::function<void(const PlanRow &)> &failed, QString *error)
 {
     // A link leaves its source where it is, and its undo compares the target with the source as
-    // it is then: what the source was is never asked, and asking cost as much as the link.
+    // it is then: what the source was is never asked, nor checked against the scan before the
+    // link, and asking cost as much as the link.
     const bool identityKept =
         plan.action != files::Action::Hardlink && plan.action != files::Action::Symlink;
     const auto open = [&plan](const QString &path) {
@@ -331,7 +332,9 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
                 }
                 file.identity = *identity;
             }
-            moves[index].append({{base, relative, seen.at(i)}, targets.at(i)});
+            // A link, which leaves its source in place, is made of whatever file is there.
+            moves[index].append(
+                {{base, relative, identityKept ? seen.at(i) : files::FileId()}, targets.at(i)});
         }
         if (row.error.isEmpty()) {
             firstEntry[index] = int(entries.size());
