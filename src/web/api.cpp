@@ -537,6 +537,8 @@ Reply Api::Undo(const QJsonObject &request) const
     // Relative to the root that holds it, as every path of the API is; none outside them.
     const auto shown = [&within](const QString &file) {
         const int holder = journal::Holder(within, file);
+        if (file.isEmpty()) // a folder the run made has no source
+            return QJsonValue(file);
         return holder < 0 ? QJsonValue()
                           : QJsonValue(journal::RelativeTo(file, within.at(holder).slashed));
     };
