@@ -30,11 +30,13 @@
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -242,14 +244,21 @@ void BenchScanKeystrokeSuggestion(const QString &work, int n, std::vector<Result
     QDir(work + QStringLiteral("/scan")).removeRecursively();
 }
 
-// The floor of "Process": the renames with what the window cannot leave out per row, the row's
-// item leaving a table of the same rows and one pass of the event loop. The table is not shown,
-// so that nothing is laid out or painted. A function of its own, so that a profile shows its cost
-// beside the window's.
-Q_NEVER_INLINE double RowLoopMs(const std::vector<QByteArray> &from,
-                                const std::vector<QByteArray> &to)
+// A folder in the one open at dirFd, opened as the program's must be at least: following no link.
+int OpenFolderIn(int dirFd, const QByteArray &name)
 {
-    const int n = int(from.size());
+    return ::openat(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The floor of "Process": the renames with what the window cannot leave out per row: the row's
+// folder opened beneath the root (held open once) to rename the file from it by its name, the
+// row's item leaving a table of the same rows and one pass of the event loop. The table is not
+// shown, so that nothing is laid out or painted. A function of its own, so that a profile shows
+// its cost beside the window's.
+Q_NEVER_INLINE double RowLoopMs(const QByteArray &root, const std::vector<QByteArray> &folders,
+                                const QByteArray &name, const std::vector<QByteArray> &to)
+{
+    const int n = int(folders.size());
     QTreeWidget tree;
     QList<QTreeWidgetItem *> items;
     for (int f = 0; f < n; ++f)
@@ -259,11 +268,15 @@ Q_NEVER_INLINE double RowLoopMs(const std::vector<QByteArray> &from,
     tree.addTopLevelItems(items);
     QElapsedTimer timer;
     timer.start();
+    const int rootFd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int f = 0; f < n; ++f) {
-        ::rename(from[f].constData(), to[f].constData());
+        const int folder = OpenFolderIn(rootFd, folders[f]);
+        ::renameat(folder, name.constData(), rootFd, to[f].constData());
+        ::close(folder);
         delete tree.topLevelItem(0);
         QCoreApplication::processEvents();
     }
+    ::close(rootFd);
     return timer.nsecsElapsed() / 1e6;
 }
 
@@ -296,8 +309,10 @@ void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &re
         // rename(2) over an identical tree.
         QDir(root).removeRecursively();
         MakeSeason(root + QStringLiteral("/Season"), n, 1);
-        std::vector<QByteArray> from, to;
+        std::vector<QByteArray> from, to, folders, names;
         for (int f = 0; f < n; ++f) {
+            folders.push_back(QFile::encodeName(FolderName(f)));
+            names.push_back(QFile::encodeName(QString::number(f) + QStringLiteral(".mkv")));
             const QString folder = root + QStringLiteral("/Season/") + FolderName(f);
             from.push_back(
                 QFile::encodeName(folder + QStringLiteral("/show.s01e.720p.hdtv.x264-grp.mkv")));
@@ -313,7 +328,8 @@ void BenchMove(const QString &work, int n, bool withMmv, std::vector<Result> &re
         // The same renames with what the window cannot leave out per row.
         QDir(root).removeRecursively();
         MakeSeason(root + QStringLiteral("/Season"), n, 1);
-        rowLoops.push_back(RowLoopMs(from, to));
+        rowLoops.push_back(RowLoopMs(QFile::encodeName(root + QStringLiteral("/Season")), folders,
+                                     "show.s01e.720p.hdtv.x264-grp.mkv", names));
 
         if (withMmv) {
             QDir(root).removeRecursively();
@@ -831,9 +847,14 @@ void BenchHardlink(const QString &work, int n, std::vector<Result> &results)
                                          QStringLiteral("Show.S01E%1.720p.HDTV.x264-GRP"),
                                          QStringLiteral("%1"), false, files::Action::Hardlink);
         std::vector<std::pair<QByteArray, QByteArray>> links;
-        for (const plan::PlanRow &row : std::as_const(made.rows))
+        std::vector<std::array<QByteArray, 3>> beneath; // folder, file, target in the season
+        for (const plan::PlanRow &row : std::as_const(made.rows)) {
             links.emplace_back(QFile::encodeName(row.release.absolutePath),
                                QFile::encodeName(row.targetPath));
+            beneath.push_back({QFile::encodeName(row.release.folder),
+                               QFile::encodeName(row.release.fileName),
+                               QFile::encodeName(row.target)});
+        }
         const auto unlinkAll = [&] {
             for (const auto &link : links)
                 ::unlink(link.second.constData());
@@ -847,11 +868,16 @@ void BenchHardlink(const QString &work, int n, std::vector<Result> &results)
         if (failures != 0 || int(links.size()) != n)
             qFatal("hardlink: the run failed: %s", qPrintable(error));
         unlinkAll();
+        // The links from each row's folder, opened beneath the season as the run's must be.
         timer.restart();
-        for (const auto &link : links) {
-            if (::link(link.first.constData(), link.second.constData()) != 0)
+        const int rootFd = ::open(QFile::encodeName(season).constData(), O_RDONLY | O_DIRECTORY);
+        for (const auto &[folder, file, target] : beneath) {
+            const int folderFd = OpenFolderIn(rootFd, folder);
+            if (::linkat(folderFd, file.constData(), rootFd, target.constData(), 0) != 0)
                 qFatal("hardlink: link(2) failed");
+            ::close(folderFd);
         }
+        ::close(rootFd);
         bare.push_back(timer.nsecsElapsed() / 1e6);
         unlinkAll();
     }

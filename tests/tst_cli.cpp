@@ -281,6 +281,29 @@ private slots:
             {"five.mkv -> .*/R/S/4.mkv: outside the root", "three.mkv -> .*: outside the root",
              "journal: "},
             {}, "mkdir S ../out");
+        // The same moment, held for the sources: a release folder becomes a link to a folder
+        // outside (in ../fs, which must stay as it was), or its file another file of that name.
+        const QString held = "strace -qq -o /dev/null -e inject=fsync:delay_enter=1000000:when=1 "
+                             "%1 move-rename-cli --journal ../j --apply --filename Ep%2.a Ep4.a "
+                             "Ep2.a & until [ -s ../j ]; do sleep 0.01; done; %3; wait $!; s=$?; "
+                             "%4 && exit $s";
+        const QString swap = "mv Ep4.a ../Ep4.a && ln -s ../fs/out Ep4.a";
+        const QString restore = "rm Ep4.a && mv ../Ep4.a Ep4.a";
+        for (const QString walk : {"", "without openat2: "})
+            row(qPrintable(walk + "a source's folder swapped for a link out of the root"),
+                held.arg(walk.isEmpty() ? "" : "-e inject=openat2:error=ENOSYS", "%1", swap,
+                         restore),
+                1, {"five.mkv -> .*: outside the root", "journal: "}, {"Ep2.a/three.mkv>2.mkv"},
+                "mkdir ../fs/out && echo secret >../fs/out/five.mkv");
+        row("a source replaced by another file of its name between the scan and the move",
+            held.arg("", "%1", "mv Ep4.a/five.mkv ../keep && echo other >Ep4.a/five.mkv",
+                     "mv ../keep Ep4.a/five.mkv"),
+            1, {"five.mkv -> .*: the file changed since the scan", "journal: "},
+            {"Ep2.a/three.mkv>2.mkv"});
+        // A scan names nothing that lies behind a link out of the root.
+        row("a release folder that is a link out of the root", outside + "%1 .", 0, {}, {},
+            "mkdir -p ../fs/out/Secret && rm -r Ep4.a && ln -s ../fs/out Ep4.a",
+            {"^skipped:$", "^  Ep4.a +outside the root$"});
         // A download client's hook: one release folder elsewhere is named by its own name.
         row("one release folder outside the root",
             "--apply --release " + outside + "%1 --action hardlink-or-copy --root ../fs Ep4.a", 0,
@@ -380,6 +403,13 @@ private slots:
                other + "modification time\\)");
         refuse("undo refused: target replaced by a look-alike",
                "cp -p Ep1.mkv ../t && mv ../t Ep1.mkv", other + "inode on the same file system\\)");
+        // The same, but after the undo's check: its journal's lock is held back until then.
+        row("undo refused: target replaced by a look-alike after the check",
+            "strace -qq -o ../trace -e trace=flock -e inject=flock:delay_enter=1000000:when=1 "
+            "move-rename-cli --undo --apply & until grep -q flock ../trace; do sleep 0.01; done; "
+            "cp -p Ep1.mkv ../t && mv ../t Ep1.mkv; wait $!",
+            1, {"failed: .*/R/Ep1.mkv -> .*/R/Ep1.a/one.mkv: the file changed since the scan"},
+            back.mid(1), run + "touch ../trace");
         refuse("undo refused: target gone", "rm Ep1.mkv", "the target is gone");
         refuse("undo refused: source path taken", "echo >Ep1.a/one.mkv",
                "the source path is taken");
@@ -484,7 +514,7 @@ private slots:
                                                                       << "" << false;
         QTest::newRow("across file systems, during a copy") << "copy_file_range,sendfile"
                                                             << "" << false;
-        QTest::newRow("across file systems, copy published, source not yet removed") << "unlink"
+        QTest::newRow("across file systems, copy published, source not yet removed") << "unlinkat"
                                                                                      << "" << false;
         QTest::newRow("across file systems, the copy action during a copy")
             << "copy_file_range,sendfile"

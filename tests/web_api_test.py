@@ -9,6 +9,7 @@ import http.client
 import json
 import os
 import random
+import signal
 import socket
 import ssl
 import subprocess
@@ -39,12 +40,12 @@ def write(path, size=1000):
 class Server:
     """A server on a free loopback port, its settings and journals in temporary folders."""
 
-    def __init__(self, top, roots, password=None, tls=None, extra=()):
+    def __init__(self, top, roots, password=None, tls=None, extra=(), wrap=()):
         self.env = dict(os.environ, XDG_CONFIG_HOME=f"{top}/config", XDG_STATE_HOME=f"{top}/state")
         if password:
             subprocess.run([SERVER, "--set-password"], input=password.encode(), env=self.env,
                            check=True, capture_output=True)
-        args = [SERVER, "--listen", "127.0.0.1:0", *extra]
+        args = [*wrap, SERVER, "--listen", "127.0.0.1:0", *extra]
         for root in roots:
             args += ["--root", root]
         if tls:
@@ -356,6 +357,68 @@ def two_clients(top):
     server.stop()
 
 
+def races(top):
+    """A source changed between the scan and the move; a journal naming a path outside."""
+    root = season(top, [1, 2])
+    write(f"{top}/outside/Show.S01E01.720p-GRP/show.s01e01.mkv", 7)
+    trace = f"{top}/trace"
+    # The journal's flush, just before the first file moves, is held back for a second.
+    server = Server(top, [root], wrap=["strace", "-qq", "-f", "-o", trace, "-e", "trace=fsync",
+                                       "-e", "inject=fsync:delay_enter=1000000:when=1"])
+    # The server itself, which strace runs: stopped by its own SIGTERM, so that none outlives us.
+    with open(f"/proc/{server.process.pid}/task/{server.process.pid}/children") as children:
+        traced = int(children.read().split()[0])
+    try:
+        races_traced(top, root, server, trace)
+    finally:
+        os.kill(traced, signal.SIGTERM)
+        server.stop()
+
+    # A command line run whose release folder lies outside the server's root.
+    before = set(os.listdir(f"{top}/state/move-rename"))
+    subprocess.run([CLI, "--apply", "--root", root, "--release", "--filename",
+                    "Show.S01E0%1.720p-GRP", "--output", "stolen",
+                    f"{top}/outside/Show.S01E01.720p-GRP"],
+                   env=server.env, check=True, capture_output=True)
+    server = Server(top, [root])
+    server.login("anything")
+    (name,) = set(os.listdir(f"{top}/state/move-rename")) - before
+    status, _, history = server.request("GET", "/api/journals")
+    check("a journal with a path outside the roots is not listed",
+          name not in [j["journal"] for j in history], history)
+    status, _, answer = server.request("POST", "/api/undo", {"journal": name, "apply": True})
+    check("its undo refused", answer["failed"] == 1 and answer["rows"][0]["back_to"] is None and
+          answer["rows"][0]["refused"] == "outside the roots" and top not in str(answer) and
+          os.path.exists(f"{root}/stolen.mkv"), answer)
+    server.stop()
+
+
+def races_traced(top, root, server, trace):
+    server.login("anything")
+    sid = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
+    done = []
+    run = threading.Thread(target=lambda: done.append(apply(server, sid, {
+        "filename": "Show.S01E0%1.720p-GRP", "output": "%1"})))
+    run.start()
+    while "fsync(" not in open(trace).read():
+        time.sleep(0.01)
+    # The first release folder becomes a link out of the root, the second's file another file.
+    first, second = [f"{root}/Season/Show.S01E0{n}.720p-GRP" for n in (1, 2)]
+    os.rename(first, f"{top}/held")
+    os.symlink(f"{top}/outside/Show.S01E01.720p-GRP", first)
+    os.rename(f"{second}/show.s01e02.mkv", f"{top}/kept")
+    write(f"{second}/show.s01e02.mkv", 5)
+    run.join()
+    _, lines, last = done[0]
+    check("a source's folder swapped for a link out of the root", lines[0]["error"] ==
+          "outside the root" and os.path.getsize(
+              f"{top}/outside/Show.S01E01.720p-GRP/show.s01e01.mkv") == 7, lines)
+    check("a source replaced by another file", lines[1]["error"] ==
+          "the file changed since the scan" and last["moved"] == 0 and
+          sorted(os.listdir(f"{root}/Season")) == [os.path.basename(first),
+                                                   os.path.basename(second)], (lines, last))
+
+
 def garbage(top):
     root = season(top, [1, 2])
     server = Server(top, [root])
@@ -400,7 +463,7 @@ def garbage(top):
     check("stops on SIGTERM", code == 0, code)
 
 
-for case in [security_table, session_flow, tls, two_clients, garbage]:
+for case in [security_table, session_flow, tls, two_clients, races, garbage]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()
         try:

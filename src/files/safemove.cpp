@@ -142,6 +142,13 @@ private:
     int fd_;
 };
 
+// A file to act on: the folder that holds it, held open, and its name there.
+struct At
+{
+    int dir;
+    QByteArray name;
+};
+
 // Removes the temporary copy on every way out that does not publish it.
 class TempFile
 {
@@ -312,9 +319,8 @@ int Publish(int fromDir, const char *from, int toDir, const char *to, const char
 // file gets the content, mode and times, is checked and flushed to disk, then published under
 // name without replacing anything, and the folder is flushed too. written receives the copy's
 // stat, so that it can be taken back. On failure nothing new is left in the folder.
-bool PublishCopy(const QByteArray &src, const struct stat &srcLink, int dirFd,
-                 const QByteArray &name, struct stat *written, QString *error,
-                 const CopyProgress &progress)
+bool PublishCopy(const At &src, const struct stat &srcLink, int dirFd, const QByteArray &name,
+                 struct stat *written, QString *error, const CopyProgress &progress)
 {
     if (!S_ISREG(srcLink.st_mode))
         return Fail(error, QStringLiteral("source is not a regular file"));
@@ -323,7 +329,7 @@ bool PublishCopy(const QByteArray &src, const struct stat &srcLink, int dirFd,
     if (::fstatat(dirFd, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return Fail(error, QStringLiteral("target exists"));
 
-    Fd in(::open(src.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    Fd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (in.get() < 0)
         return FailErrno(error, "open source", errno);
     struct stat before;
@@ -416,10 +422,10 @@ bool PublishCopy(const QByteArray &src, const struct stat &srcLink, int dirFd,
 }
 
 // Why a call on src failed with err, where src itself may be what is wrong.
-bool FailOnSource(const QByteArray &src, QString *error, const char *step, int err)
+bool FailOnSource(const At &src, QString *error, const char *step, int err)
 {
     struct stat st;
-    if (::lstat(src.constData(), &st) != 0)
+    if (::fstatat(src.dir, src.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? Fail(error, QStringLiteral("source does not exist"))
                                : FailErrno(error, "source", errno);
     if (err == EEXIST)
@@ -429,63 +435,55 @@ bool FailOnSource(const QByteArray &src, QString *error, const char *step, int e
     return FailErrno(error, step, err);
 }
 
-bool MoveInto(const QByteArray &src, int dirFd, const QByteArray &name, QString *error,
+bool MoveInto(const At &src, int dirFd, const QByteArray &name, QString *error,
               const CopyProgress &progress)
 {
     // What keeps an existing target safe is that publishing, like every later step, refuses to
     // replace anything; no check beforehand could, as a file may appear right after it.
     const char *step = nullptr;
     const int err =
-        Publish(AT_FDCWD, src.constData(), dirFd, name.constData(), "remove source", &step);
+        Publish(src.dir, src.name.constData(), dirFd, name.constData(), "remove source", &step);
     if (err == 0)
         return true;
     if (err == EEXIST)
         return Fail(error, QStringLiteral("target exists"));
     struct stat srcStat;
-    if (err != EXDEV || ::lstat(src.constData(), &srcStat) != 0)
+    if (err != EXDEV || ::fstatat(src.dir, src.name.constData(), &srcStat, AT_SYMLINK_NOFOLLOW))
         return FailOnSource(src, error, step, err);
     // A source that cannot be removed (read-only card, no permission) would make the whole copy
     // wasted work; better to say so before copying gigabytes. The unlink below still decides.
-    if (S_ISREG(srcStat.st_mode) && ::access(Folder(src).constData(), W_OK | X_OK) != 0)
+    if (S_ISREG(srcStat.st_mode) && ::faccessat(src.dir, ".", W_OK | X_OK, 0) != 0)
         return FailErrno(error, "remove source", errno);
-    // MoveFile names the target by its path; the copy needs its folder open.
-    Fd folder(dirFd == AT_FDCWD
-                  ? ::open(Folder(name).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                  : ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
-    const QByteArray copyName = dirFd == AT_FDCWD ? name.mid(name.lastIndexOf('/') + 1) : name;
-    if (folder.get() < 0)
-        return FailErrno(error, "target folder", errno);
-    if (copyName.isEmpty() || copyName == "." || copyName == "..")
-        return Fail(error, QStringLiteral("target has no file name"));
     struct stat written;
-    if (!PublishCopy(src, srcStat, folder.get(), copyName, &written, error, progress))
+    if (!PublishCopy(src, srcStat, dirFd, name, &written, error, progress))
         return false;
-    if (::unlink(src.constData()) != 0) {
+    if (::unlinkat(src.dir, src.name.constData(), 0) != 0) {
         const int err = errno;
-        Unpublish(folder.get(), copyName.constData(), written);
+        Unpublish(dirFd, name.constData(), written);
         return FailErrno(error, "remove source", err);
     }
     return true;
 }
 
-bool CopyInto(const QByteArray &src, int dirFd, const QByteArray &name, QString *error,
+bool CopyInto(const At &src, int dirFd, const QByteArray &name, QString *error,
               const CopyProgress &progress)
 {
     struct stat srcStat;
     struct stat written;
-    if (::lstat(src.constData(), &srcStat) != 0)
+    if (::fstatat(src.dir, src.name.constData(), &srcStat, AT_SYMLINK_NOFOLLOW) != 0)
         return FailOnSource(src, error, "source", errno);
     return PublishCopy(src, srcStat, dirFd, name, &written, error, progress);
 }
 
 // Does action with src at name in dirFd; linkText is what a symbolic link holds.
-bool Place(Action action, const QByteArray &src, int dirFd, const QByteArray &name,
+bool Place(Action action, const At &src, int dirFd, const QByteArray &name,
            const QByteArray &linkText, Action *how, QString *error, const CopyProgress &progress)
 {
     if (name.isEmpty() || name == "." || name == "..")
         return Fail(error, QStringLiteral("target has no file name"));
     if (how)
         *how = action == Action::HardlinkOrCopy ? Action::Hardlink : action;
+    struct stat st;
     switch (action) {
     case Action::Move:
         return MoveInto(src, dirFd, name, error, progress);
@@ -493,7 +491,7 @@ bool Place(Action action, const QByteArray &src, int dirFd, const QByteArray &na
         return CopyInto(src, dirFd, name, error, progress);
     case Action::Symlink:
         // A source that is gone would leave a dangling link.
-        if (::access(src.constData(), F_OK) != 0)
+        if (::fstatat(src.dir, src.name.constData(), &st, 0) != 0)
             return FailOnSource(src, error, "source", errno);
         return ::symlinkat(linkText.constData(), dirFd, name.constData()) == 0 ||
                FailOnSource(src, error, "symbolic link", errno);
@@ -502,7 +500,7 @@ bool Place(Action action, const QByteArray &src, int dirFd, const QByteArray &na
         break;
     }
     // linkat never replaces what is at the target.
-    if (::linkat(AT_FDCWD, src.constData(), dirFd, name.constData(), 0) == 0)
+    if (::linkat(src.dir, src.name.constData(), dirFd, name.constData(), 0) == 0)
         return true;
     const int err = errno;
     const bool noLink = err == EXDEV || LinksUnsupported(err);
@@ -513,7 +511,7 @@ bool Place(Action action, const QByteArray &src, int dirFd, const QByteArray &na
     }
     if (err == EXDEV)
         return Fail(error, QStringLiteral("hard links cannot cross file systems"));
-    if (noLink && ::access(src.constData(), F_OK) == 0)
+    if (noLink && ::fstatat(src.dir, src.name.constData(), &st, 0) == 0)
         return Fail(error, QStringLiteral("no hard link can be made here (the file system has "
                                           "none, or the file is not yours)"));
     return FailOnSource(src, error, "link", err);
@@ -581,17 +579,20 @@ QByteArray FolderPart(const QByteArray &relative)
     return slash < 0 ? QByteArray() : relative.left(slash);
 }
 
-int RemoveAt(int baseFd, const QByteArray &relative, bool folder)
+int RemoveAt(int baseFd, const QByteArray &relative, bool folder, FileId seen = {})
 {
     const QByteArray dir = FolderPart(relative);
     Fd dirFd(dir.isEmpty() ? -1 : OpenBeneath(baseFd, dir, kFolder));
     if (!dir.isEmpty() && dirFd.get() < 0)
         return errno;
+    const int at = dir.isEmpty() ? baseFd : dirFd.get();
     const QByteArray name = relative.mid(relative.lastIndexOf('/') + 1);
-    return ::unlinkat(dir.isEmpty() ? baseFd : dirFd.get(), name.constData(),
-                      folder ? AT_REMOVEDIR : 0) == 0
-               ? 0
-               : errno;
+    struct stat st;
+    if (seen.Known() && ::fstatat(at, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (seen.Known() && (quint64(st.st_dev) != seen.device || quint64(st.st_ino) != seen.inode))
+        return ESTALE;
+    return ::unlinkat(at, name.constData(), folder ? AT_REMOVEDIR : 0) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -652,26 +653,18 @@ int OpenBeneath(int baseFd, const QByteArray &relative, int flags)
     return current.release();
 }
 
-bool MoveFile(const QString &source, const QString &target, QString *error,
-              const CopyProgress &progress)
-{
-    if (error)
-        error->clear();
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray dst = QFile::encodeName(target);
-
-    if (src.isEmpty())
-        return Fail(error, QStringLiteral("source does not exist"));
-    if (dst.isEmpty())
-        return Fail(error, QStringLiteral("no target given"));
-    // By path, as the window moves many files into one folder: opening it for each would cost
-    // more than the rename.
-    return MoveInto(src, AT_FDCWD, dst, error, progress);
-}
-
 Base::Base(const QString &path)
     : path(path)
     , fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    , error(fd < 0 ? errno : 0)
+{}
+
+Base::Base(const QString &path, const Bounds &within)
+    : path(path)
+    , fd(path == within.slashed || path == within.slashed.chopped(1) ||
+                 path.startsWith(within.slashed)
+             ? OpenBeneath(within.fd, QFile::encodeName(path.mid(within.slashed.size())), kFolder)
+             : (errno = EXDEV, -1))
     , error(fd < 0 ? errno : 0)
 {}
 
@@ -681,27 +674,99 @@ Base::~Base()
         ::close(fd);
 }
 
+namespace {
+
+// Opens the folder of source beneath its base into holder and names the file in it, provided
+// the name still holds the file that source.seen says, when it says one.
+bool OpenSource(const SourceFile &source, Fd &holder, At &at, QString *error)
+{
+    const QByteArray relative = QFile::encodeName(source.relative);
+    const QByteArray dir = FolderPart(relative);
+    at.name = relative.mid(relative.lastIndexOf('/') + 1);
+    if (at.name.isEmpty() || at.name == "." || at.name == "..")
+        return Fail(error, QStringLiteral("source does not exist"));
+    if (Escapes(relative))
+        return Fail(error, QStringLiteral("outside the root"));
+    if (source.base->Fd() < 0)
+        return FailErrno(error, "source folder", source.base->Error());
+    at.dir = source.base->Fd();
+    if (!dir.isEmpty()) {
+        holder.reset(OpenBeneath(source.base->Fd(), dir, kFolder));
+        if (holder.get() < 0)
+            return errno == ENOENT ? Fail(error, QStringLiteral("source does not exist"))
+                   : errno == EXDEV || errno == ELOOP
+                       ? Fail(error, QStringLiteral("outside the root"))
+                       : FailErrno(error, "source folder", errno);
+        at.dir = holder.get();
+    }
+    if (!source.seen.Known())
+        return true;
+    // The very file the scan saw, not one that took its name since, nor a link put there.
+    struct stat st;
+    if (::fstatat(at.dir, at.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Fail(error, QStringLiteral("source does not exist"))
+                               : FailErrno(error, "source", errno);
+    if (quint64(st.st_dev) != source.seen.device || quint64(st.st_ino) != source.seen.inode)
+        return Fail(error, QStringLiteral("the file changed since the scan"));
+    return true;
+}
+
+} // namespace
+
+bool MoveFile(const SourceFile &source, const Base &folder, const QString &name, QString *error,
+              const CopyProgress &progress)
+{
+    if (error)
+        error->clear();
+    Fd holder;
+    At src;
+    if (!OpenSource(source, holder, src, error))
+        return false;
+    if (folder.Fd() < 0)
+        return FailErrno(error, "target folder", folder.Error());
+    const QByteArray target = QFile::encodeName(name);
+    if (target.isEmpty() || target == "." || target == ".." || target.contains('/'))
+        return Fail(error, QStringLiteral("target has no file name"));
+    return MoveInto(src, folder.Fd(), target, error, progress);
+}
+
+bool MoveFile(const QString &source, const QString &target, QString *error,
+              const CopyProgress &progress)
+{
+    if (source.isEmpty())
+        return Fail(error, QStringLiteral("source does not exist"));
+    if (target.isEmpty())
+        return Fail(error, QStringLiteral("no target given"));
+    const QFileInfo from(source), to(target);
+    const Base folder(from.path());
+    return MoveFile({&folder, from.fileName()}, Base(to.path()), to.fileName(), error, progress);
+}
+
 bool PlaceFile(Action action, const QString &source, const QString &base,
                const QString &relativeTarget, Action *how, QString *error,
                const CopyProgress &progress, const FolderLog &folders)
 {
-    return PlaceFile(action, source, Base(base), relativeTarget, how, error, progress, folders);
+    const QFileInfo from(source);
+    const Base folder(from.path());
+    return PlaceFile(action, {&folder, from.fileName()}, Base(base), relativeTarget, how, error,
+                     progress, folders);
 }
 
-bool PlaceFile(Action action, const QString &source, const Base &base,
+bool PlaceFile(Action action, const SourceFile &source, const Base &base,
                const QString &relativeTarget, Action *how, QString *error,
                const CopyProgress &progress, const FolderLog &folders)
 {
     if (error)
         error->clear();
-    const QByteArray src = QFile::encodeName(source);
     const QByteArray relative = QFile::encodeName(relativeTarget);
-    if (src.isEmpty())
-        return Fail(error, QStringLiteral("source does not exist"));
     if (Escapes(relative))
         return Fail(error, QStringLiteral("outside the root"));
     if (base.Fd() < 0)
         return FailErrno(error, "root", base.Error());
+    Fd holder;
+    At src;
+    if (!OpenSource(source, holder, src, error))
+        return false;
     const QByteArray dir = FolderPart(relative);
     QList<QByteArray> made;
     Fd dirFd(dir.isEmpty() ? -1 : OpenFolder(base.Fd(), dir, made, folders));
@@ -713,7 +778,8 @@ bool PlaceFile(Action action, const QString &source, const Base &base,
     }
     const QByteArray linkText =
         action == Action::Symlink
-            ? QFile::encodeName(LinkText(source, base.Path() + QLatin1Char('/') + relativeTarget))
+            ? QFile::encodeName(LinkText(source.base->Path() + QLatin1Char('/') + source.relative,
+                                         base.Path() + QLatin1Char('/') + relativeTarget))
             : QByteArray();
     const bool placed =
         Place(action, src, dir.isEmpty() ? base.Fd() : dirFd.get(),
@@ -744,13 +810,12 @@ FolderState CheckFolder(const QString &base, const QString &relativeFolder)
     return errno == ENOTDIR ? FolderState::NotFolder : FolderState::Outside;
 }
 
-int RemoveBeneath(const QString &base, const QString &relativePath, bool folder)
+int RemoveBeneath(const Base &base, const QString &relativePath, bool folder, FileId seen)
 {
     const QByteArray relative = QFile::encodeName(relativePath);
     if (Escapes(relative))
         return EXDEV;
-    Fd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return baseFd.get() < 0 ? errno : RemoveAt(baseFd.get(), relative, folder);
+    return base.Fd() < 0 ? base.Error() : RemoveAt(base.Fd(), relative, folder, seen);
 }
 
 void SetFirstCopyWay(CopyWay way)

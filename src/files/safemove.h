@@ -28,18 +28,6 @@ QStringList ActionNames();
 // Called while a file is copied between file systems: bytes copied so far, and the total.
 using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 
-// Moves the file at source to target, all or nothing. Nothing that exists at target is ever
-// opened, truncated or replaced, whatever its type. On one file system this is a single atomic
-// rename that refuses to replace; where the file system has no such rename, a hard link then an
-// unlink; where it has no hard links either (many network and FUSE shares), a rename over an
-// empty placeholder created exclusively at target and checked to be ours just before. Across
-// file systems the file is copied into a hidden temporary file beside target, checked, flushed
-// to disk and published under target the same way before source is removed. Returns false on
-// any failure, with target holding nothing new, no temporary file left and source untouched;
-// error (when given) then receives a short reason.
-bool MoveFile(const QString &source, const QString &target, QString *error = nullptr,
-              const CopyProgress &progress = {});
-
 // Notes the folders that PlaceFile makes: making(folder) before it makes one (folder relative to
 // the base, as a journal records it), existed(folder) when it turned out to be there already.
 struct FolderLog
@@ -54,12 +42,23 @@ struct FolderLog
 // itself. Returns the descriptor, or -1 with errno set, EXDEV or ELOOP for a way out.
 int OpenBeneath(int baseFd, const QByteArray &relative, int flags);
 
+// A folder held open, with its absolute path: slashed ends in "/".
+struct Bounds
+{
+    int fd = -1;
+    QString slashed;
+};
+
 // A folder held open, beneath which PlaceFile puts files: a run opens its root once for all of
 // its files, which also keeps them all beneath the folder that was the root when it began.
 class Base
 {
 public:
+    // path opened by its path, as the folders a user names are.
     explicit Base(const QString &path);
+    // path (absolute, clean) opened beneath within, as OpenBeneath opens it; EXDEV for a path
+    // that does not lie below within.
+    Base(const QString &path, const Bounds &within);
     ~Base();
     Base(const Base &) = delete;
     Base &operator=(const Base &) = delete;
@@ -73,7 +72,42 @@ private:
     int error;
 };
 
-// Does action with the file at source: puts it, or a copy or link of it, at relativeTarget
+// Which file a name held when a listing saw it: its device and inode. Both 0: not known.
+struct FileId
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool Known() const { return device != 0 || inode != 0; }
+};
+
+// A file to act on: relative beneath the folder base. Its folder is opened beneath base as
+// OpenBeneath opens it, never by a link that leads out of it ("outside the root"), and the file
+// is then reached by its name in that folder alone. With seen, it is acted on only while that
+// name holds that very file (compared without following a link, just before), and otherwise
+// fails with "the file changed since the scan".
+struct SourceFile
+{
+    const Base *base;
+    QString relative;
+    FileId seen = {};
+};
+
+// Moves the file source to name (target) in the folder held open as folder, all or nothing.
+// Nothing that exists at target is ever opened, truncated or replaced, whatever its type. On one
+// file system this is a single atomic rename that refuses to replace; where the file system has no
+// such rename, a hard link then an unlink; where it has no hard links either (many network and FUSE
+// shares), a rename over an empty placeholder created exclusively at target and checked to be ours
+// just before. Across file systems the file is copied into a hidden temporary file beside target,
+// checked, flushed to disk and published under target the same way before source is removed.
+// Returns false on any failure, with target holding nothing new, no temporary file left and source
+// untouched; error (when given) then receives a short reason.
+bool MoveFile(const SourceFile &source, const Base &folder, const QString &name,
+              QString *error = nullptr, const CopyProgress &progress = {});
+// The same between two paths, each folder opened by its path.
+bool MoveFile(const QString &source, const QString &target, QString *error = nullptr,
+              const CopyProgress &progress = {});
+
+// Does action with the file source: puts it, or a copy or link of it, at relativeTarget
 // beneath the folder base, never replacing anything there. The folders on the way are opened
 // beneath base without following any link that leads out of it (openat2 with RESOLVE_BENEATH,
 // or a walk that follows no link at all where the kernel lacks that), at this very moment, and
@@ -84,9 +118,10 @@ private:
 // cannot cross file systems", "no hard link can be made here ..."); a symbolic link holds
 // LinkText(). how (when given) receives what was done: for HardlinkOrCopy, Hardlink or Copy.
 // Returns false on any failure, with nothing new beneath base and source untouched.
-bool PlaceFile(Action action, const QString &source, const Base &base,
+bool PlaceFile(Action action, const SourceFile &source, const Base &base,
                const QString &relativeTarget, Action *how = nullptr, QString *error = nullptr,
                const CopyProgress &progress = {}, const FolderLog &folders = {});
+// The same with source's folder and base opened by their paths.
 bool PlaceFile(Action action, const QString &source, const QString &base,
                const QString &relativeTarget, Action *how = nullptr, QString *error = nullptr,
                const CopyProgress &progress = {}, const FolderLog &folders = {});
@@ -102,8 +137,10 @@ enum class FolderState { Fine, Outside, NotFolder };
 FolderState CheckFolder(const QString &base, const QString &relativeFolder);
 
 // Removes the entry at relativePath beneath base (a folder only when it is empty, with folder),
-// its folder opened as PlaceFile opens it. Returns 0 or the errno of what failed.
-int RemoveBeneath(const QString &base, const QString &relativePath, bool folder = false);
+// its folder opened as PlaceFile opens it; with seen, only while it is that very file (ESTALE
+// otherwise). Returns 0 or the errno of what failed.
+int RemoveBeneath(const Base &base, const QString &relativePath, bool folder = false,
+                  FileId seen = {});
 
 // The ways a copy can go, in the order they are tried; once the kernel refuses one for the two
 // files, the copy goes on by the next. Copies start at FileSystem unless tests choose a later

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -50,17 +51,32 @@ void ReadEntries(int dirFd, Entry entry)
     }
 }
 
-// Calls visit(name, size, mayBeLink) for every non-hidden entry of the open folder dirFd that is
-// of the wanted type (S_IFDIR or S_IFREG), links counting as what they point at; mayBeLink is
-// false only where the listing said the entry is no link. Closes dirFd. With helpers, the entries
-// that need a stat are asked that many at once, and visited when all were listed.
+// Calls visit(name, size, mayBeLink, id) for every non-hidden entry of the open folder dirFd that
+// is of the wanted type (S_IFDIR or S_IFREG), links counting as what they point at; mayBeLink is
+// false only where the listing said the entry is no link, and id is the entry's own (a link's,
+// not what it points at), known only for what was asked about. Closes dirFd. With helpers, the
+// entries that need a stat are asked that many at once, and visited when all were listed.
 template<typename Visit>
 void ForEachEntry(int dirFd, mode_t wanted, Visit visit, int helpers = 0)
 {
     if (dirFd < 0)
         return;
-    const auto ask = [dirFd, wanted](const char *name, struct stat &st) {
-        return ::fstatat(dirFd, name, &st, 0) == 0 && (st.st_mode & S_IFMT) == wanted;
+    struct Answer
+    {
+        qint64 size;
+        FileId id;
+    };
+    // The entry itself first, so that its identity is its own; only a link is followed after.
+    const auto ask = [dirFd, wanted](const char *name) -> std::optional<Answer> {
+        struct stat st;
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::nullopt;
+        const FileId id{quint64(st.st_dev), quint64(st.st_ino)};
+        if (S_ISLNK(st.st_mode) && ::fstatat(dirFd, name, &st, 0) != 0)
+            return std::nullopt;
+        if ((st.st_mode & S_IFMT) != wanted)
+            return std::nullopt;
+        return Answer{qint64(st.st_size), id};
     };
     std::vector<std::pair<std::string, bool>> toAsk;
     ReadEntries(dirFd, [&](const char *name, unsigned char type) {
@@ -71,24 +87,19 @@ void ForEachEntry(int dirFd, mode_t wanted, Visit visit, int helpers = 0)
         const bool typeKnown = type != DT_UNKNOWN && type != DT_LNK;
         if (typeKnown && mode_t(DTTOIF(type)) != wanted)
             return;
-        struct stat st = {};
         if (typeKnown && wanted != S_IFREG)
-            visit(name, qint64(0), false);
+            visit(name, qint64(0), false, FileId());
         else if (helpers > 0)
             toAsk.emplace_back(name, !typeKnown);
-        else if (ask(name, st))
-            visit(name, qint64(st.st_size), !typeKnown);
+        else if (const std::optional<Answer> answer = ask(name))
+            visit(name, answer->size, !typeKnown, answer->id);
     });
-    InOrder<std::optional<qint64>>(
+    InOrder<std::optional<Answer>>(
         qsizetype(toAsk.size()), helpers,
-        [&](qsizetype i, std::optional<qint64> &size) {
-            struct stat st = {};
-            size =
-                ask(toAsk[i].first.c_str(), st) ? std::optional(qint64(st.st_size)) : std::nullopt;
-        },
-        [&](qsizetype i, const std::optional<qint64> &size) {
-            if (size)
-                visit(toAsk[i].first.c_str(), *size, toAsk[i].second);
+        [&](qsizetype i, std::optional<Answer> &answer) { answer = ask(toAsk[i].first.c_str()); },
+        [&](qsizetype i, const std::optional<Answer> &answer) {
+            if (answer)
+                visit(toAsk[i].first.c_str(), answer->size, toAsk[i].second, answer->id);
         });
     ::close(dirFd);
 }
@@ -117,9 +128,9 @@ int CompareIgnoringCase(QStringView a, QStringView b)
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
-int OpenFolder(const QString &path)
+int OpenFolder(const QString &path, int flags = O_RDONLY)
 {
-    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return ::open(QFile::encodeName(path).constData(), flags | O_DIRECTORY | O_CLOEXEC);
 }
 
 // Nearly always a release folder's text is a plain name, which leaves nothing to clean; cleaning
@@ -207,6 +218,7 @@ struct Listing
     bool found = false;
     std::string name; // its largest plain, non-hidden file, as named on the disk
     bool mayBeLink = false;
+    FileId id;
     bool outside = false; // it, or its chosen file, is not seen to stay within the bounds
 };
 
@@ -220,38 +232,41 @@ int OpenWithin(const Bounds &bounds, const QString &path, int flags)
     return OpenBeneath(bounds.fd, QFile::encodeName(path.mid(bounds.slashed.size())), flags);
 }
 
-// Lists the release folder listing.path into listing. The largest file; ties go to the name that
-// sorts first, compared case-sensitively. Names are decoded only to break a tie.
-void ListFolder(const QString &absoluteRoot, const QString &rootPath, const Bounds *bounds,
-                Listing &listing)
+// Lists the release folder listing.path into listing. A folder below the root is opened beneath
+// it (within), one elsewhere, as the user chose it, by its path. The largest file; ties go to
+// the name that sorts first, compared case-sensitively. Names are decoded only to break a tie.
+void ListFolder(const QString &absoluteRoot, const QString &rootPath, const Bounds &within,
+                bool strict, Listing &listing)
 {
-    listing.folder = UnderRoot(rootPath, listing.path)
-                         ? AbsoluteFolder(absoluteRoot, RelativeFolder(rootPath, listing.path))
-                         : QDir::cleanPath(listing.path);
+    const bool under = UnderRoot(rootPath, listing.path);
+    listing.folder = under ? AbsoluteFolder(absoluteRoot, RelativeFolder(rootPath, listing.path))
+                           : QDir::cleanPath(listing.path);
     listing.found = false;
     // Either fails for anything that is not a folder.
-    const int dirFd = bounds ? OpenWithin(*bounds, listing.folder, O_RDONLY | O_DIRECTORY)
-                             : OpenFolder(listing.folder);
+    const int dirFd = under || strict ? OpenWithin(within, listing.folder, O_RDONLY | O_DIRECTORY)
+                                      : OpenFolder(listing.folder);
     listing.error = dirFd < 0 ? errno : 0;
-    listing.outside = bounds && dirFd < 0 && (errno == EXDEV || errno == ELOOP);
+    listing.outside = dirFd < 0 && (errno == EXDEV || errno == ELOOP);
     if (dirFd < 0)
         return;
     qint64 bestSize = -1;
-    ForEachEntry(dirFd, S_IFREG, [&](const char *rawName, qint64 size, bool mayBeLink) {
-        if (listing.found && size < bestSize)
-            return;
-        if (listing.found && size == bestSize &&
-            QFile::decodeName(rawName) >= QFile::decodeName(listing.name.c_str()))
-            return;
-        listing.found = true;
-        bestSize = size;
-        listing.name = rawName;
-        listing.mayBeLink = mayBeLink;
-    });
+    ForEachEntry(dirFd, S_IFREG,
+                 [&](const char *rawName, qint64 size, bool mayBeLink, const FileId &id) {
+                     if (listing.found && size < bestSize)
+                         return;
+                     if (listing.found && size == bestSize &&
+                         QFile::decodeName(rawName) >= QFile::decodeName(listing.name.c_str()))
+                         return;
+                     listing.found = true;
+                     bestSize = size;
+                     listing.name = rawName;
+                     listing.mayBeLink = mayBeLink;
+                     listing.id = id;
+                 });
     // A file that is no link lies in its folder, which was opened within the bounds.
-    if (bounds && listing.found && listing.mayBeLink) {
+    if (strict && listing.found && listing.mayBeLink) {
         const int fd = OpenWithin(
-            *bounds, InFolder(listing.folder, QFile::decodeName(listing.name.c_str())), O_PATH);
+            within, InFolder(listing.folder, QFile::decodeName(listing.name.c_str())), O_PATH);
         listing.outside = fd < 0;
         if (fd >= 0)
             ::close(fd);
@@ -265,7 +280,8 @@ std::optional<ReleaseFile> Release(const Listing &listing, const QString &relati
     if (listing.error != 0) {
         // A folder name that was not valid UTF-8 lost its bytes when it was read.
         if (why)
-            *why = listing.error == ENOENT && listing.folder.contains(QChar::ReplacementCharacter)
+            *why = listing.outside ? Skip::Outside
+                   : listing.error == ENOENT && listing.folder.contains(QChar::ReplacementCharacter)
                        ? Skip::NameNotRepresentable
                        : Skip::Unreadable;
         return std::nullopt;
@@ -276,14 +292,17 @@ std::optional<ReleaseFile> Release(const Listing &listing, const QString &relati
             *why = listing.found ? Skip::NameNotRepresentable : Skip::NoFile;
         return std::nullopt;
     }
-    return ReleaseFile{relative, InFolder(listing.folder, bestName), bestName, listing.mayBeLink};
+    return ReleaseFile{relative, InFolder(listing.folder, bestName), bestName, listing.mayBeLink,
+                       listing.id};
 }
 
 } // namespace
 
-QStringList Subfolders(const QString &folder)
+QStringList Subfolders(const QString &folder, const Bounds *within)
 {
-    const int dirFd = folder.isEmpty() ? -1 : OpenFolder(folder);
+    const int dirFd = folder.isEmpty() ? -1
+                      : within         ? OpenWithin(*within, folder, O_RDONLY | O_DIRECTORY)
+                                       : OpenFolder(folder);
     if (dirFd < 0)
         return {};
     const QString base = WithTrailingSlash(folder);
@@ -291,7 +310,9 @@ QStringList Subfolders(const QString &folder)
     // On a share the listing seldom tells types, and each entry's stat is a round trip.
     ForEachEntry(
         dirFd, S_IFDIR,
-        [&](const char *rawName, qint64, bool) { paths.append(base + QFile::decodeName(rawName)); },
+        [&](const char *rawName, qint64, bool, const FileId &) {
+            paths.append(base + QFile::decodeName(rawName));
+        },
         ScanHelpers);
     // Ordered by name ignoring letter case, as a folder listing is; names that differ only in
     // case keep a fixed order. Sorting the paths themselves keeps one string per folder.
@@ -317,6 +338,13 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
                         QList<SkippedFolder> *skipped, const Bounds *bounds)
 {
     const QString absoluteRoot = QDir(rootPath).absolutePath();
+    // Without bounds of the caller's, the root is held open for the folders below it.
+    Bounds own{bounds ? -1 : OpenFolder(absoluteRoot, O_PATH), WithTrailingSlash(absoluteRoot)};
+    const auto closeRoot = qScopeGuard([&own] {
+        if (own.fd >= 0)
+            ::close(own.fd);
+    });
+    const Bounds &within = bounds ? *bounds : own;
     Skip why = Skip::NoFile;
     // Held here, so that the list goes as soon as the scan ends, not when the caller's does.
     QStringList folders = std::move(folderPaths);
@@ -327,10 +355,10 @@ void ScanReleaseFolders(const QString &rootPath, QStringList &&folderPaths,
         folders.size(), ScanHelpers,
         [&](qsizetype i, Listing &listing) {
             listing.path = std::exchange(paths[i], QString());
-            ListFolder(absoluteRoot, rootPath, bounds, listing);
+            ListFolder(absoluteRoot, rootPath, within, bounds != nullptr, listing);
         },
         [&](qsizetype, Listing &listing) {
-            if (listing.outside)
+            if (listing.outside && bounds)
                 return;
             const QString relative = RelativeFolder(rootPath, std::exchange(listing.path, {}));
             if (auto release = Release(listing, relative, skipped ? &why : nullptr))
@@ -356,14 +384,21 @@ QString SkipName(Skip reason)
         return QStringLiteral("unreadable");
     case Skip::NameNotRepresentable:
         return QStringLiteral("name not representable");
+    case Skip::Outside:
+        return QStringLiteral("outside the root");
     }
     return QStringLiteral("no file");
 }
 
-QList<Sidecar> Sidecars(const QString &chosen, const QString &stem)
+QList<Sidecar> Sidecars(const QString &chosen, const QString &stem, const Bounds *within)
 {
     const qsizetype slash = chosen.lastIndexOf(QLatin1Char('/'));
     const QString folder = chosen.left(slash + 1);
+    if (within && !folder.startsWith(within->slashed))
+        within = nullptr; // a release folder outside the root, as the user chose it
+    const auto open = [within](const QString &path) {
+        return within ? OpenWithin(*within, path, O_RDONLY | O_DIRECTORY) : OpenFolder(path);
+    };
     const QString prefix = stem + QLatin1Char('.');
     const auto isSubtitle = [](const QString &name) {
         static const QStringList kinds{QStringLiteral("srt"), QStringLiteral("ass"),
@@ -375,26 +410,27 @@ QList<Sidecar> Sidecars(const QString &chosen, const QString &stem)
     };
     QList<Sidecar> byStem;
     QList<Sidecar> subtitles;
-    ForEachEntry(OpenFolder(folder), S_IFREG, [&](const char *raw, qint64, bool) {
+    ForEachEntry(open(folder), S_IFREG, [&](const char *raw, qint64, bool, const FileId &id) {
         const QString name = QFile::decodeName(raw);
         if (name == chosen.mid(slash + 1) || !Representable(name, raw))
             return;
         if (name.startsWith(prefix, Qt::CaseInsensitive))
-            byStem.append({folder + name, name, name.mid(stem.size())});
+            byStem.append({folder + name, name, name.mid(stem.size()), id});
         else if (isSubtitle(name))
-            subtitles.append({folder + name, name, QLatin1Char('.') + name});
+            subtitles.append({folder + name, name, QLatin1Char('.') + name, id});
     });
-    for (const QString &subfolder : Subfolders(folder)) {
+    for (const QString &subfolder : Subfolders(folder, within)) {
         const QString sub = subfolder.mid(folder.size());
         if (sub.compare(QLatin1String("Subs"), Qt::CaseInsensitive) != 0 &&
             sub.compare(QLatin1String("Subtitles"), Qt::CaseInsensitive) != 0)
             continue;
-        ForEachEntry(OpenFolder(subfolder), S_IFREG, [&](const char *raw, qint64, bool) {
-            const QString name = QFile::decodeName(raw);
-            if (Representable(name, raw) && isSubtitle(name))
-                subtitles.append({subfolder + QLatin1Char('/') + name,
-                                  sub + QLatin1Char('/') + name, QLatin1Char('.') + name});
-        });
+        ForEachEntry(
+            open(subfolder), S_IFREG, [&](const char *raw, qint64, bool, const FileId &id) {
+                const QString name = QFile::decodeName(raw);
+                if (Representable(name, raw) && isSubtitle(name))
+                    subtitles.append({subfolder + QLatin1Char('/') + name,
+                                      sub + QLatin1Char('/') + name, QLatin1Char('.') + name, id});
+            });
     }
     // Each rule's files by name, so that their order does not hang on the folder listing.
     const auto byName = [](const Sidecar &a, const Sidecar &b) { return a.name < b.name; };

@@ -6,6 +6,7 @@
 #include "releaserow.h"
 #include "repaintthrottle.h"
 #include "safemove.h"
+#include "scan.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,11 +14,42 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <optional>
+
+namespace {
+
+// Moves the file at source to target, as the window always has: whatever file is there now. A
+// source below the root (slashed) is reached beneath rootBase, other paths through their folders.
+bool Move(const files::Base &rootBase, const QString &slashed, const QString &source,
+          const QString &target)
+{
+    const qsizetype sourceSlash = source.lastIndexOf(QLatin1Char('/'));
+    const qsizetype targetSlash = target.lastIndexOf(QLatin1Char('/'));
+    std::optional<files::Base> sourceFolder, targetFolder;
+    const bool below = source.startsWith(slashed);
+    if (!below)
+        sourceFolder.emplace(source.left(sourceSlash));
+    // Most targets lie in the root itself, which is open already.
+    if (targetSlash + 1 != slashed.size() || !target.startsWith(slashed))
+        targetFolder.emplace(target.left(targetSlash));
+    const files::SourceFile file =
+        below ? files::SourceFile{&rootBase, source.mid(slashed.size())}
+              : files::SourceFile{&*sourceFolder, source.mid(sourceSlash + 1)};
+    return files::MoveFile(file, targetFolder ? *targetFolder : rootBase,
+                           target.mid(targetSlash + 1));
+}
+
+} // namespace
+
 void Gui::RenameFiles()
 {
     const QDir root(rootPath);
     if (!root.exists())
         return;
+    // Files below the root are reached beneath it, held open once for every row: no link put on
+    // the way while the walk goes on leads out of it.
+    const files::Base rootBase(root.absolutePath());
+    const QString slashed = files::WithTrailingSlash(root.absolutePath());
 
     RepaintThrottle throttle(fileTree);
     // The row count is read afresh at every step and a row is never touched after events were
@@ -39,7 +71,7 @@ void Gui::RenameFiles()
             ++row;
             continue;
         }
-        const bool moved = files::MoveFile(source, target);
+        const bool moved = Move(rootBase, slashed, source, target);
         if (!moved && !QFile::exists(source)) {
             ++row;
             continue;

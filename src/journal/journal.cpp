@@ -523,14 +523,17 @@ bool MoveTogether(QVector<Move> &moves, files::Action action, const files::Base 
                                                          : std::optional<files::Action>(move.how));
         if (move.moved)
             continue;
-        *error = i == 0 ? why : QFileInfo(move.source).fileName() + QStringLiteral(": ") + why;
+        *error =
+            i == 0 ? why : QFileInfo(move.source.relative).fileName() + QStringLiteral(": ") + why;
         for (int j = i - 1; j >= 0; --j) {
             QString back;
-            const QString target = root.Path() + moves[j].target;
-            const int err =
-                action == files::Action::Move
-                    ? (files::MoveFile(target, moves[j].source, &back, progress) ? 0 : -1)
-                    : files::RemoveBeneath(root.Path(), moves[j].target);
+            const files::SourceFile &from = moves[j].source;
+            const int err = action == files::Action::Move
+                                ? (files::PlaceFile(action, {&root, moves[j].target}, *from.base,
+                                                    from.relative, nullptr, &back, progress)
+                                       ? 0
+                                       : -1)
+                                : files::RemoveBeneath(root, moves[j].target);
             if (err == 0) {
                 moves[j].moved = false;
                 if (journal)
@@ -538,7 +541,8 @@ bool MoveTogether(QVector<Move> &moves, files::Action action, const files::Base 
             } else {
                 if (err > 0)
                     back = QString::fromLocal8Bit(std::strerror(err));
-                *error += QStringLiteral("; not put back: %1: %2").arg(target, back);
+                // Named relative to the root, as every message of a row is.
+                *error += QStringLiteral("; not put back: %1: %2").arg(moves[j].target, back);
             }
         }
         return false;

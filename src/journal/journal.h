@@ -129,16 +129,17 @@ private:
 
 struct Move
 {
-    QString source;
+    files::SourceFile source;
     QString target; // relative to the root
     bool moved = false;
     files::Action how = files::Action::Move;
 };
 
 // Does action with moves in order with files::PlaceFile beneath root, all or none: after a
-// failure, the files already moved go back and the copies and links already made go, newest
-// first, and error gets the first failure. Outcomes and the folders made go to journal (when not
-// null), the outcomes as entries firstEntry, firstEntry + 1, ... Returns whether every file went.
+// failure, the files already moved go back beneath the folders they came from and the copies and
+// links already made go, newest first, and error gets the first failure. Outcomes and the folders
+// made go to journal (when not null), the outcomes as entries firstEntry, firstEntry + 1, ...
+// Returns whether every file went.
 bool MoveTogether(QVector<Move> &moves, files::Action action, const files::Base &root,
                   Writer *journal, int firstEntry, QString *error,
                   const files::CopyProgress &progress);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include <unistd.h>
 
@@ -85,7 +86,17 @@ QString NotMade(const Entry &entry, files::Action how, const Identity &atTarget)
 
 } // namespace
 
-QVector<UndoRow> PlanUndo(const Journal &journal)
+int Holder(const QVector<files::Bounds> &within, const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    for (int i = 0; i < within.size(); ++i) {
+        if (clean.startsWith(within.at(i).slashed) || clean == within.at(i).slashed.chopped(1))
+            return i;
+    }
+    return -1;
+}
+
+QVector<UndoRow> PlanUndo(const Journal &journal, const QVector<files::Bounds> *within)
 {
     QVector<UndoRow> rows;
     // A placeholder is made after the journal's start, but file systems stamp times from a
@@ -103,6 +114,11 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
         row.entry = i;
         row.source = entry.source;
         row.target = entry.target;
+        if (within && (Holder(*within, entry.source) < 0 || Holder(*within, entry.target) < 0)) {
+            row.reason = QStringLiteral("outside the roots");
+            rows.append(row);
+            continue;
+        }
         const std::optional<Identity> atSource = IdentityOf(entry.source);
         const std::optional<Identity> atTarget = IdentityOf(entry.target);
         const QString differs = atTarget ? Differs(*atTarget, entry.identity) : QString();
@@ -155,6 +171,8 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
                     row.leftovers.append(copy);
             }
         }
+        if (atTarget)
+            row.seen = {atTarget->device, atTarget->inode};
         if (row.action != Action::Tidy || !row.leftovers.isEmpty())
             rows.append(row);
     }
@@ -163,7 +181,7 @@ QVector<UndoRow> PlanUndo(const Journal &journal)
         row.entry = -1;
         row.target = journal.header.root + *folder;
         row.action = Action::RemoveFolder;
-        if (QFileInfo(row.target).isDir())
+        if ((!within || Holder(*within, row.target) >= 0) && QFileInfo(row.target).isDir())
             rows.append(row);
     }
     return rows;
@@ -176,18 +194,34 @@ QString RelativeTo(const QString &path, const QString &root)
 
 int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
-              QString *error)
+              QString *error, const QVector<files::Bounds> *within)
 {
     bool inUse = false;
     const std::unique_ptr<Writer> writer = Writer::Append(journal, error, &inUse);
     if (!writer)
         return inUse ? kInUse : -1;
+    // A folder by its path, or beneath the one of within that holds it.
+    const auto open = [within](const QString &path) {
+        const int holder = within ? Holder(*within, path) : -1;
+        return !within ? std::make_unique<files::Base>(path)
+               : holder >= 0
+                   ? std::make_unique<files::Base>(QDir::cleanPath(path), within->at(holder))
+                   : std::make_unique<files::Base>(path, files::Bounds());
+    };
+    const QString &root = journal.header.root;
+    const std::unique_ptr<files::Base> rootBase = open(root);
     int failures = 0;
     for (int i = 0; i < rows.size(); ++i) {
         UndoRow &row = rows[i];
         if (beforeRow)
             beforeRow(i);
         bool done = true;
+        // Every file a run made lies beneath its root.
+        const QString made = row.target.startsWith(root) ? row.target.mid(root.size()) : QString();
+        if (row.action != Action::Refuse && row.action != Action::Tidy && made.isEmpty()) {
+            row.action = Action::Refuse;
+            row.reason = QStringLiteral("outside the root");
+        }
         switch (row.action) {
         case Action::Refuse:
             done = false;
@@ -196,25 +230,25 @@ int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
         case Action::MoveBack: {
             // A release folder removed since is made again.
             QString relative;
-            const QString base = BaseFor(row.source, journal.header.root, &relative);
-            done = files::PlaceFile(files::Action::Move, row.target, base, relative, nullptr,
-                                    &row.error, progress);
+            const std::unique_ptr<files::Base> base = open(BaseFor(row.source, root, &relative));
+            done = files::PlaceFile(files::Action::Move, {rootBase.get(), made, row.seen}, *base,
+                                    relative, nullptr, &row.error, progress);
             break;
         }
         case Action::RemoveCopy:
         case Action::RemoveMade:
         case Action::RemoveFolder: {
-            const QString root = journal.header.root;
             const bool folder = row.action == Action::RemoveFolder;
-            const int err = row.target.startsWith(root)
-                                ? files::RemoveBeneath(root, row.target.mid(root.size()), folder)
-                                : EXDEV;
+            const int err =
+                files::RemoveBeneath(*rootBase, made, folder, folder ? files::FileId() : row.seen);
             // A folder that holds anything else, or is gone, stays as it is.
             done = err == 0 || (folder && (err == ENOTEMPTY || err == EEXIST || err == ENOENT));
             if (!done)
-                row.error = QStringLiteral("remove %1: %2")
-                                .arg(folder ? QStringLiteral("folder") : QStringLiteral("copy"),
-                                     QString::fromLocal8Bit(std::strerror(err)));
+                row.error = err == ESTALE ? QStringLiteral("the file changed since the scan")
+                                          : QStringLiteral("remove %1: %2")
+                                                .arg(folder ? QStringLiteral("folder")
+                                                            : QStringLiteral("copy"),
+                                                     QString::fromLocal8Bit(std::strerror(err)));
             break;
         }
         case Action::Tidy:
@@ -224,7 +258,8 @@ int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
             if (done && ::unlink(QFile::encodeName(copy).constData()) != 0 && errno != ENOENT) {
                 done = false;
                 row.error = QStringLiteral("remove temporary copy %1: %2")
-                                .arg(copy, QString::fromLocal8Bit(std::strerror(errno)));
+                                .arg(QFileInfo(copy).fileName(),
+                                     QString::fromLocal8Bit(std::strerror(errno)));
             }
         }
         row.restored = done;

@@ -27,6 +27,7 @@ struct UndoRow
     QString target;
     Action action = Action::Refuse;
     QString reason;               // why it is refused
+    files::FileId seen;           // the file at target as the plan found it, which alone is undone
     QStringList leftovers;        // temporary copies beside the source or the target
     std::optional<bool> restored; // after ApplyUndo
     QString error;
@@ -40,17 +41,25 @@ QString RelativeTo(const QString &path, const QString &root);
 // removed only while it is what the run made: a hard link with the source's inode, a symbolic
 // link with the text it was given, a copy with the source's size, modification time and content
 // (compared with the source). An undo never touches the source of a copy or a link, and puts a
-// moved file back only beneath the folder that held its release folder.
-QVector<UndoRow> PlanUndo(const Journal &journal);
+// moved file back only beneath the folder that held its release folder. With within (the web
+// server's roots), a file whose source or target lies in none of them is refused ("outside the
+// roots") without being looked at.
+QVector<UndoRow> PlanUndo(const Journal &journal, const QVector<files::Bounds> *within = nullptr);
+
+// Whether path (absolute) lies in one of within, and which; -1 when in none.
+int Holder(const QVector<files::Bounds> &within, const QString &path);
 
 // Does what rows say, in order, every move with files::PlaceFile and a removed release folder
 // made again, a folder removed only while empty, and records each outcome in the journal; marks the
-// journal undone when no row was refused or failed. beforeRow(index) is called before each row.
-// Returns the number of rows refused or failed, kInUse when another run or undo holds the journal,
-// or -1 when it cannot be written to (error says why either way; nothing done).
+// journal undone when no row was refused or failed. The file at a target is reached beneath the
+// journal's root and moved or removed only while it is the one the plan found (UndoRow::seen);
+// with within, every folder is opened beneath the one of within that holds it. beforeRow(index) is
+// called before each row. Returns the number of rows refused or failed, kInUse when another run or
+// undo holds the journal, or -1 when it cannot be written to (error says why either way; nothing
+// done).
 constexpr int kInUse = -2;
 int ApplyUndo(const Journal &journal, QVector<UndoRow> &rows,
               const std::function<void(int)> &beforeRow, const files::CopyProgress &progress,
-              QString *error);
+              QString *error, const QVector<files::Bounds> *within = nullptr);
 
 } // namespace journal

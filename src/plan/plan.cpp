@@ -13,6 +13,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -185,7 +187,7 @@ void MarkConflicts(QVector<PlanRow> &rows, const QString &root, const QString &o
 }
 
 PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
-                bool sidecars)
+                bool sidecars, const files::Bounds *within)
 {
     PlanRow row;
     row.release = release;
@@ -196,7 +198,7 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
         const qsizetype extension = FileExtension(release.fileName).size();
         const QString targetStem = row.target.chopped(extension);
         for (const files::Sidecar &file :
-             files::Sidecars(release.absolutePath, release.fileName.chopped(extension))) {
+             files::Sidecars(release.absolutePath, release.fileName.chopped(extension), within)) {
             const QString sidecarTarget = targetStem + file.suffix;
             row.sidecars.append({file, sidecarTarget, rootDir.absoluteFilePath(sidecarTarget)});
         }
@@ -224,12 +226,13 @@ QString CommonParent(const QStringList &folders)
     return QLatin1Char('/') + common.value_or(QStringList()).join(QLatin1Char('/'));
 }
 
-Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root)
+Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root,
+                   const files::Bounds *within)
 {
     Intake intake;
     if (folders.size() == 1 && !eachIsRelease) {
         intake.root = folders.constFirst();
-        intake.releaseFolders = files::Subfolders(folders.constFirst());
+        intake.releaseFolders = files::Subfolders(folders.constFirst(), within);
     } else {
         intake.root = CommonParent(folders);
         intake.releaseFolders = folders;
@@ -275,10 +278,14 @@ Plan MakePlan(const QString &root, QStringList releaseFolders,
 
     const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
     const QDir rootDir(root);
+    // Sidecars below the root are listed beneath it, as the scan lists release folders.
+    const files::Base rootBase(rootDir.absolutePath());
+    const files::Bounds within{rootBase.Fd(), files::WithTrailingSlash(rootDir.absolutePath())};
     plan.rows.reserve(releases.size());
     for (const files::ReleaseFile &release : releases)
         plan.rows.append(MakeRow(rootDir, release,
-                                 patterns.TargetName(release.folder, release.fileName), sidecars));
+                                 patterns.TargetName(release.folder, release.fileName), sidecars,
+                                 &within));
     MarkConflicts(plan.rows, root, outputPattern);
     return plan;
 }
@@ -288,9 +295,18 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
               const std::function<void(const PlanRow &)> &failed, QString *error)
 {
     // A link leaves its source where it is, and its undo compares the target with the source as
-    // it is then: what the source was is never asked, and asking cost as much as the link.
+    // it is then: what the source was is never asked, nor checked against the scan before the
+    // link, and asking cost as much as the link.
     const bool identityKept =
         plan.action != files::Action::Hardlink && plan.action != files::Action::Symlink;
+    const auto open = [&plan](const QString &path) {
+        return plan.within ? std::make_unique<files::Base>(path, *plan.within)
+                           : std::make_unique<files::Base>(path);
+    };
+    const std::unique_ptr<files::Base> root = open(plan.root);
+    // The release folders that lie elsewhere, as the user chose them: their files are reached
+    // beneath the release folder itself.
+    std::vector<std::unique_ptr<files::Base>> elsewhere;
     // Every file about to move goes into the journal before the first one moves.
     QVector<QVector<journal::Move>> moves(plan.rows.size());
     QVector<journal::Entry> entries;
@@ -308,24 +324,37 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         }
         if (row.conflict != Conflict::None)
             continue;
+        const files::Base *base = root.get();
+        qsizetype skip = plan.root.size(); // of a source's path, to be relative to base
+        if (!row.release.absolutePath.startsWith(plan.root)) {
+            const QString folder = QFileInfo(row.release.absolutePath).path();
+            elsewhere.push_back(open(folder));
+            base = elsewhere.back().get();
+            skip = folder.size() + 1;
+        }
         QVector<journal::Entry> files{
             {index, row.release.absolutePath, row.targetPath, {}, plan.action, {}, {}}};
+        QVector<files::FileId> seen{row.release.id};
         QStringList targets{row.target};
         for (const PlanSidecar &sidecar : std::as_const(row.sidecars)) {
             files.append({index, sidecar.file.path, sidecar.targetPath, {}, plan.action, {}, {}});
+            seen.append(sidecar.file.id);
             targets.append(sidecar.target);
         }
         for (int i = 0; i < files.size(); ++i) {
             journal::Entry &file = files[i];
+            const QString relative = file.source.mid(skip);
             if (identityKept) {
                 const std::optional<journal::Identity> identity = journal::IdentityOf(file.source);
                 if (!identity) {
-                    row.error = QStringLiteral("source does not exist: ") + file.source;
+                    row.error = QStringLiteral("source does not exist: ") + relative;
                     break;
                 }
                 file.identity = *identity;
             }
-            moves[index].append({file.source, targets.at(i)});
+            // A link, which leaves its source in place, is made of whatever file is there.
+            moves[index].append(
+                {{base, relative, identityKept ? seen.at(i) : files::FileId()}, targets.at(i)});
         }
         if (row.error.isEmpty()) {
             firstEntry[index] = int(entries.size());
@@ -342,14 +371,13 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         plan.journal = writer->Path();
     }
 
-    const files::Base root(plan.root);
     int failures = 0;
     for (int index = 0; index < plan.rows.size(); ++index) {
         PlanRow &row = plan.rows[index];
         if (beforeRow)
             beforeRow(index);
         if (firstEntry[index] >= 0) {
-            row.moved = journal::MoveTogether(moves[index], plan.action, root, writer.get(),
+            row.moved = journal::MoveTogether(moves[index], plan.action, *root, writer.get(),
                                               firstEntry[index], &row.error, progress);
             row.how = moves[index].at(0).how;
             for (int i = 0; i < row.sidecars.size(); ++i) {

@@ -62,6 +62,9 @@ struct Plan
     QVector<PlanRow> rows;
     QList<files::SkippedFolder> skipped; // the release folders that yield no row
     QString journal;                     // the journal ApplyPlan wrote, if any
+    // Where every folder that ApplyPlan opens must lie (the web server's root); without it, the
+    // root and the release folders elsewhere are opened by their paths.
+    const files::Bounds *within = nullptr;
 };
 
 // The deepest folder that holds every one of folders (absolute, clean paths) below itself.
@@ -70,22 +73,25 @@ QString CommonParent(const QStringList &folders);
 // The root and the release folders of folders (absolute, clean paths), as the window's folder
 // dialog takes a selection: one folder stands for its subfolders and is the root; several, or any
 // when eachIsRelease, are the release folders themselves, under their common parent. A non-empty
-// root replaces the root either way. The root ends in "/".
+// root replaces the root either way. The root ends in "/". With within, the one folder's
+// subfolders are listed beneath it (files::Subfolders).
 struct Intake
 {
     QString root;
     QStringList releaseFolders;
 };
-Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root);
+Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root,
+                   const files::Bounds *within = nullptr);
 
 // The window's suggestion of a filename pattern from the folder texts of the releases found
 // under root (files::ReleaseFile::folder); empty without any.
 QString SuggestedPattern(const QStringList &folders, const QString &root);
 
 // The row of release under rootDir with target (relative to the root) as its target text, and
-// with its sidecars' targets when sidecars is set; conflicts are not marked.
+// with its sidecars' targets when sidecars is set, their folders listed as files::Sidecars does
+// with within; conflicts are not marked.
 PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
-                bool sidecars);
+                bool sidecars, const files::Bounds *within = nullptr);
 
 // Whether a target text may be made under root (None), or why not (Outside, NotFolder): only the
 // output pattern's own "/" makes a folder, and every folder on the way must be one, or be
@@ -139,7 +145,9 @@ Plan MakePlan(const QString &root, QStringList releaseFolders,
               bool sidecars, files::Action action = files::Action::Move);
 
 // Does the plan's action with every row in order through files::PlaceFile, which makes the
-// missing folders on the way, each row with its sidecars, all or none of them; a
+// missing folders on the way, each row with its sidecars, all or none of them. Each file is
+// reached beneath the root, or beneath its release folder where that lies elsewhere, and moves
+// only while it is the file the scan saw (ReleaseFile::id, Sidecar::id); a
 // row with a conflict or without its files is not attempted. Unless journalPath is null, what is
 // about to move is first written to a journal at *journalPath (in the default folder when empty),
 // whose path goes to plan.journal. beforeRow(index) is called before each row and failed(row) after

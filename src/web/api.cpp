@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QSet>
 
+#include <algorithm>
 #include <climits>
 #include <optional>
 
@@ -98,6 +99,7 @@ struct Api::Root
     {
         return absolute == path || absolute.startsWith(slashed);
     }
+    files::Bounds Bounds() const { return {fd, slashed}; }
 };
 
 struct Api::ScanData
@@ -107,6 +109,7 @@ struct Api::ScanData
         int id = 0;
         QString folder;
         QString fileName;
+        files::FileId seen; // the file as the scan saw it, which alone moves
     };
 
     std::mutex mutex; // guards everything below
@@ -128,7 +131,8 @@ struct Api::ScanData
 
     files::ReleaseFile ReleaseOf(const Release &r) const
     {
-        return {r.folder, files::ChosenFilePath(base, r.folder, r.fileName), r.fileName};
+        return {r.folder, files::ChosenFilePath(base, r.folder, r.fileName), r.fileName, true,
+                r.seen};
     }
     void ResetIndex(const QString &key)
     {
@@ -138,25 +142,6 @@ struct Api::ScanData
         seq = 0;
     }
 };
-
-namespace {
-
-// Why a row may not run, with its sources resolved beneath root: empty when it may. Checked
-// right before the run, since what the disk holds may have changed since the scan; its targets
-// are kept beneath the root by the plan and the move themselves.
-QString Unconfined(int rootFd, const QString &rootSlashed, const plan::PlanRow &row)
-{
-    QStringList sources{row.release.absolutePath};
-    for (const plan::PlanSidecar &sidecar : row.sidecars)
-        sources.append(sidecar.file.path);
-    for (const QString &source : std::as_const(sources)) {
-        if (!Beneath(rootFd, source.mid(rootSlashed.size())) && Escaped(errno))
-            return QStringLiteral("source outside the root");
-    }
-    return QString();
-}
-
-} // namespace
 
 Api::Api(const QStringList &rootPaths)
 {
@@ -202,8 +187,10 @@ Reply Api::Folders(const QString &rootId, const QString &path) const
                               : Error(404, QStringLiteral("no such folder: ") + path);
     ::close(fd);
     const QString folder = QDir::cleanPath(root.slashed + path);
+    const files::Bounds bounds = root.Bounds();
     QJsonArray names;
-    for (const QString &subfolder : files::Subfolders(folder)) {
+    // Listed beneath the root; a link in it that leads out of it is then left out.
+    for (const QString &subfolder : files::Subfolders(folder, &bounds)) {
         const QString name = QFileInfo(subfolder).fileName();
         if (Beneath(root.fd, Join(path, name)))
             names.append(name);
@@ -237,7 +224,9 @@ Reply Api::Scan(const QJsonObject &request)
         chosen.append(QDir::cleanPath(root->slashed + path));
     }
 
-    plan::Intake intake = plan::TakeFolders(chosen, false, QString());
+    // A folder and its subfolders are listed beneath the root, and so is every release folder.
+    const files::Bounds bounds = root->Bounds();
+    plan::Intake intake = plan::TakeFolders(chosen, false, QString(), &bounds);
     // Several folders, one of them the root itself, have a common parent above the root.
     if (!root->Holds(QDir::cleanPath(intake.root)))
         intake.root = root->slashed;
@@ -247,12 +236,12 @@ Reply Api::Scan(const QJsonObject &request)
     QStringList texts;
     QList<files::SkippedFolder> skipped;
     // A release folder, or its chosen file, may be a link that leads out of the root.
-    const files::Bounds bounds{root->fd, root->slashed};
     files::ScanReleaseFolders(
         scan->base, std::move(intake.releaseFolders),
         [&](files::ReleaseFile &&release) {
             texts.append(release.folder);
-            scan->rows.append({int(scan->rows.size()), release.folder, release.fileName});
+            scan->rows.append(
+                {int(scan->rows.size()), release.folder, release.fileName, release.id});
         },
         &skipped, &bounds);
     const QString suggestion = plan::SuggestedPattern(texts, scan->base);
@@ -304,10 +293,11 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
     const naming::Patterns patterns(filename, output);
     const std::lock_guard<std::mutex> lock(scan->mutex);
     const QDir base(scan->base);
+    const files::Bounds bounds = scan->root->Bounds();
     const auto rowAt = [&](int i) {
         const ScanData::Release &r = scan->rows.at(i);
         return plan::MakeRow(base, scan->ReleaseOf(r), patterns.TargetName(r.folder, r.fileName),
-                             sidecars);
+                             sidecars, &bounds);
     };
     const QString key = filename + QChar(0) + output + QChar(sidecars ? u'1' : u'0');
     if (key != scan->indexKey) {
@@ -402,7 +392,9 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
             releases = scan->rows;
             plan.root = scan->base;
         }
-        const Root &root = *scan->root;
+        // Every folder the run opens, the root of its moves first, lies beneath the root.
+        const files::Bounds bounds = scan->root->Bounds();
+        plan.within = &bounds;
         plan.filenamePattern = filename.toString();
         plan.outputPattern = output.toString();
         plan.action = *how;
@@ -416,22 +408,14 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
                             {QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}}));
         };
         QVector<int> ids;
-        int failed = 0;
         for (const ScanData::Release &release : std::as_const(releases)) {
             if (skip.contains(release.id))
                 continue;
             const QString target = typed.contains(release.id)
                                        ? typed.value(release.id)
                                        : patterns.TargetName(release.folder, release.fileName);
-            plan::PlanRow row =
-                plan::MakeRow(base, scan->ReleaseOf(release), target, sidecars.toBool());
-            const QString refused = Unconfined(root.fd, root.slashed, row);
-            if (!refused.isEmpty()) {
-                outcome(release.id, false, refused);
-                ++failed;
-                continue;
-            }
-            plan.rows.append(row);
+            plan.rows.append(
+                plan::MakeRow(base, scan->ReleaseOf(release), target, sidecars.toBool(), &bounds));
             ids.append(release.id);
         }
         plan::MarkConflicts(plan.rows, plan.root, plan.outputPattern);
@@ -468,44 +452,53 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
             scan->ResetIndex(QString());
         }
         const QString journal = QFileInfo(plan.journal).fileName();
-        line(Json(QJsonObject{
-            {QStringLiteral("done"), true},
-            {QStringLiteral("moved"), int(moved.size())},
-            {QStringLiteral("failed"), failed + (failures < 0 ? int(ids.size()) : failures)},
-            {QStringLiteral("journal"), OrNull(journal)}}));
+        line(Json(QJsonObject{{QStringLiteral("done"), true},
+                              {QStringLiteral("moved"), int(moved.size())},
+                              {QStringLiteral("failed"), failures < 0 ? int(ids.size()) : failures},
+                              {QStringLiteral("journal"), OrNull(journal)}}));
     };
     return {200, QByteArray()};
 }
 
 namespace {
 
-// The index of the root in roots that holds path (absolute), -1 when none does.
+// Every root held open, as an undo is kept beneath them.
 template<typename Roots>
-int RootOf(const Roots &roots, const QString &path)
+QVector<files::Bounds> AllBounds(const Roots &roots)
 {
-    const QString clean = QDir::cleanPath(path);
-    for (int id = 0; id < roots.size(); ++id) {
-        if (roots.at(id)->Holds(clean))
-            return id;
-    }
-    return -1;
+    QVector<files::Bounds> all;
+    for (const auto &root : roots)
+        all.append(root->Bounds());
+    return all;
+}
+
+// Whether every path that journal names lies in one of within: only such a journal is shown.
+bool Inside(const journal::Journal &journal, const QVector<files::Bounds> &within)
+{
+    if (journal::Holder(within, journal.header.root) < 0)
+        return false;
+    return std::all_of(journal.entries.cbegin(), journal.entries.cend(),
+                       [&within](const journal::Entry &entry) {
+                           return journal::Holder(within, entry.source) >= 0 &&
+                                  journal::Holder(within, entry.target) >= 0;
+                       });
 }
 
 } // namespace
 
 Reply Api::Journals() const
 {
+    const QVector<files::Bounds> within = AllBounds(roots);
     QJsonArray list;
     for (const QString &path : journal::List(journal::DefaultFolder())) {
         QString error;
         const std::optional<journal::Journal> journal = journal::Read(path, &error);
-        const int root = journal ? RootOf(roots, journal->header.root) : -1;
-        if (root < 0)
+        if (!journal || !Inside(*journal, within))
             continue;
         list.append(QJsonObject{
             {QStringLiteral("journal"), QFileInfo(path).fileName()},
             {QStringLiteral("started"), journal->header.started.toString(Qt::ISODateWithMs)},
-            {QStringLiteral("root"), root},
+            {QStringLiteral("root"), journal::Holder(within, journal->header.root)},
             {QStringLiteral("moved"), journal->MovedRows()},
             {QStringLiteral("undone"), journal->UndoneText()}});
     }
@@ -525,14 +518,15 @@ Reply Api::Undo(const QJsonObject &request) const
         return Error(404, QStringLiteral("no such journal"));
     QString error;
     const std::optional<journal::Journal> journal = journal::Read(path, &error);
-    const int rootId = journal ? RootOf(roots, journal->header.root) : -1;
-    if (rootId < 0)
+    const QVector<files::Bounds> within = AllBounds(roots);
+    if (!journal || journal::Holder(within, journal->header.root) < 0)
         return Error(404, QStringLiteral("no such journal"));
 
-    QVector<journal::UndoRow> rows = journal::PlanUndo(*journal);
+    // A row outside the roots is refused, even in a journal whose root is one of them.
+    QVector<journal::UndoRow> rows = journal::PlanUndo(*journal, &within);
     int failures = 0;
     if (apply.toBool() && !journal->undone) {
-        failures = journal::ApplyUndo(*journal, rows, {}, {}, &error);
+        failures = journal::ApplyUndo(*journal, rows, {}, {}, &error, &within);
         // The messages name the journal's own path, which lies outside every root.
         if (failures == journal::kInUse)
             return Error(409, QStringLiteral("the journal %1 is in use by another run or undo")
@@ -540,12 +534,18 @@ Reply Api::Undo(const QJsonObject &request) const
         if (failures < 0)
             return Error(500, QStringLiteral("cannot write to the journal ") + name.toString());
     }
-    // Relative to the root that the history names, as every path of the API is.
-    const QString root = roots.at(rootId)->slashed;
+    // Relative to the root that holds it, as every path of the API is; none outside them.
+    const auto shown = [&within](const QString &file) {
+        const int holder = journal::Holder(within, file);
+        if (file.isEmpty()) // a folder the run made has no source
+            return QJsonValue(file);
+        return holder < 0 ? QJsonValue()
+                          : QJsonValue(journal::RelativeTo(file, within.at(holder).slashed));
+    };
     QJsonArray list;
     for (const journal::UndoRow &row : std::as_const(rows)) {
-        QJsonObject object{{QStringLiteral("now_at"), journal::RelativeTo(row.target, root)},
-                           {QStringLiteral("back_to"), journal::RelativeTo(row.source, root)},
+        QJsonObject object{{QStringLiteral("now_at"), shown(row.target)},
+                           {QStringLiteral("back_to"), shown(row.source)},
                            {QStringLiteral("refused"), OrNull(row.reason)}};
         if (row.restored) {
             object.insert(QStringLiteral("restored"), *row.restored);
