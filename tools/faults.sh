@@ -243,19 +243,19 @@ fault "skipped folders not listed" src/cli/cli.cpp \
     'if (!plan.skipped.isEmpty()) {' 'if (false) {'
 
 # The web server.
-fault "the web server takes any Host" src/web/server.cpp \
+fault "the web server takes any Host" src/web/routes.cpp \
     'if (!allowedHosts.contains(HostPart(host)))' 'if (false)'
-fault "the web server takes a foreign Origin" src/web/server.cpp \
-    'if (req.has_header("Origin") &&' 'if (false &&'
-fault "the web server takes a change without a JSON body" src/web/server.cpp \
+fault "the web server takes a foreign Origin" src/web/routes.cpp \
+    'if (req.Has("origin") &&' 'if (false &&'
+fault "the web server takes a change without a JSON body" src/web/routes.cpp \
     'if (req.method == "POST" &&' 'if (false &&'
-fault "the web server needs no session" src/web/server.cpp \
+fault "the web server needs no session" src/web/routes.cpp \
     'if (!options.passwordHash.isEmpty() && req.path != "/api/login" &&' 'if (false &&'
-fault "the web server compares a session cookie by its first byte" src/web/server.cpp \
+fault "the web server compares a session cookie by its first byte" src/web/login.cpp \
     'sodium_memcmp(session.token.data(), token.data(), token.size()) == 0' \
     'sodium_memcmp(session.token.data(), token.data(), 1) == 0'
-fault "the web server has no rate limit on passwords" src/web/server.cpp \
-    'if (int(times.size()) >= kMaxFailures) {' 'if (false) {'
+fault "the web server has no rate limit on passwords" src/web/login.cpp \
+    'if (now < mine.blockedUntil ||' 'if (false &&'
 fault "the web server allows '..' in a client's path" src/web/confine.cpp \
     'if (part == QLatin1String(".."))' 'if (false)'
 fault "the web server scans a file linked from outside" src/files/scan.cpp \

@@ -63,6 +63,8 @@ std::optional<Settings> ReadSettings(QString *error)
             settings.tlsCert = value;
         else if (key == QLatin1String("tls-key"))
             settings.tlsKey = value;
+        else if (key == QLatin1String("trusted_proxy"))
+            settings.trustedProxies.append(value);
         else if (key == QLatin1String("password"))
             settings.passwordHash = value.toLatin1();
         else {
