@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -326,9 +327,7 @@ private:
         // A header block cut short logs what its request line said, if it said anything.
         if (request.method.empty()) {
             request.method = std::string(parser->get().method_string());
-            request.path = Decode(
-                std::string(parser->get().target()).substr(0, parser->get().target().find('?')),
-                false);
+            request.target = std::string(parser->get().target());
         }
         const int status = FailureStatus(error);
         if (status == 408 || status == 0) {
@@ -534,9 +533,11 @@ private:
     {
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+        // The path as sent, still percent-encoded, so that it holds no space either.
+        const std::string path = request.target.substr(0, request.target.find('?'));
         std::fprintf(stderr, "%s %s %d %lld ms\n",
                      request.method.empty() ? "-" : Printable(request.method).c_str(),
-                     request.path.empty() ? "-" : Printable(request.path).c_str(), status,
+                     path.empty() ? "-" : Printable(path).c_str(), status,
                      static_cast<long long>(ms.count()));
     }
 
@@ -613,6 +614,9 @@ std::variant<Request, int> ParseRequest(const std::string &bytes)
 
 int ServeHttp(const Listen &listen, Handler &handler, QString *error)
 {
+    // Each thread would otherwise get a malloc arena of its own, 64 MiB of address space each
+    // that keeps what was freed in it; the threads mostly wait, and two arenas serve them.
+    mallopt(M_ARENA_MAX, 2);
     // Declared before the io_context, which ends the connections that use them.
     std::optional<ssl::context> tls;
     ConnectionCount count;
