@@ -124,6 +124,8 @@ def codings(server):
     status, response, _ = server.request("POST", "/api/login", packed, {"Content-Encoding": "gzip"})
     internal = [h for h, _ in response.getheaders() if h.lower().startswith("exception")]
     check("a gzip body", status == 415 and not internal, f"{status} {internal}")
+    status = server.request("GET", "/", headers={f"X-{n}": "a" for n in range(101)})[0]
+    check("101 header fields", status == 431, status)
 
     whole = server.request("GET", "/page.js")[2]
     ranges = "bytes=" + ",".join(["0-"] * 2700)  # some 8 KB of ranges
@@ -192,14 +194,18 @@ def logins(server):
 
     before, started = server.memory(), time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(100) as pool:
-        statuses = list(pool.map(lambda n: server.login("wrong", f"127.0.1.{20 + n % 20}"),
-                                 range(100)))
+        flood = pool.map(lambda n: server.login("wrong", f"127.0.1.{20 + n % 20}"), range(100))
+        time.sleep(0.3)
+        asked = time.monotonic()
+        page = server.request("GET", "/")[0], time.monotonic() - asked
+        statuses = list(flood)
     seconds, peak = time.monotonic() - started, server.memory("VmHWM")
     right = server.login(PASSWORD, "127.0.1.99")
     counts = {s: statuses.count(s) for s in set(statuses)}
     check("100 wrong passwords from 20 addresses", seconds < 30 and peak - before < 200 and
-          set(counts) <= {401, 429, 503} and right == 204,
-          f"{counts} in {seconds:.1f} s, peak {peak} MB from {before}, then the right one: {right}")
+          set(counts) <= {401, 429, 503} and right == 204 and page[0] == 200 and page[1] < 1,
+          f"{counts} in {seconds:.1f} s, peak {peak} MB from {before}, the page meanwhile "
+          f"{page[0]} in {page[1]:.2f} s, then the right password: {right}")
 
 
 def proxy(server):

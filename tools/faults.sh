@@ -14,8 +14,12 @@ top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 only=${1:-}
 
 descriptions=() files=() olds=() news=()
-# fault DESCRIPTION FILE OLD NEW: OLD must occur exactly once in FILE.
-fault() { descriptions+=("$1") files+=("$2") olds+=("$3") news+=("$4"); }
+# fault [SUITES] DESCRIPTION FILE OLD NEW: OLD must occur exactly once in FILE; SUITES (the CTest
+# suites that must catch it, comma-separated) is not used here yet.
+fault() {
+    [ $# -eq 5 ] && shift
+    descriptions+=("$1") files+=("$2") olds+=("$3") news+=("$4")
+}
 
 # The naming engine.
 fault "a repeated placeholder keeps its last slot" src/naming/naming.cpp \
@@ -299,6 +303,69 @@ if [ ${#stale[@]} -gt 0 ]; then
     printf 'no longer applies: %s\n' "${stale[@]}"
     exit 2
 fi
+
+# The web server against hostile clients, its settings and its login.
+fault web_attack "the header limit raised to 1 GB" src/web/transport.h \
+    'static constexpr size_t kMaxHeader = 16 * 1024;' \
+    'static constexpr size_t kMaxHeader = size_t(1) << 30;'
+fault web_attack "header fields not counted" src/web/transport.cpp \
+    'if (fields > Limits::kMaxFields)' 'if (false)'
+fault web_api,web_attack "no body limit" src/web/transport.cpp \
+    'parser->body_limit(Limits::kMaxBody);' 'parser->body_limit(std::uint64_t(1) << 40);'
+fault web_attack "a Content-Encoding taken" src/web/transport.cpp \
+    'if (request.Has("content-encoding"))' 'if (false)'
+fault web_attack "a POST without a length read until the connection ends" \
+    src/web/transport.cpp 'if (request.method == "POST" && !parser.content_length()' \
+    'if (false && !parser.content_length()'
+fault web_api,web_attack "no deadline for the header block" src/web/transport.cpp \
+    'started = Clock::now();
+        Lowest().expires_after(seconds(Limits::kHeaderSeconds));' \
+    'started = Clock::now();
+        Lowest().expires_never();'
+fault web_attack "no cap on connections from one address" src/web/transport.cpp \
+    '|| mine >= Limits::kPerAddress' '|| false'
+fault web_attack "a request the transport refuses logged without its method" \
+    src/web/transport.cpp 'request.method = std::string(parser->get().method_string());' \
+    'request.method = "";'
+fault web_attack "a login counted only once its hash is done" src/web/login.cpp \
+    'int(mine.failures.size()) + mine.underWay >= kMaxFailures' \
+    'int(mine.failures.size()) >= kMaxFailures'
+fault web_attack "eight passwords hashed at once" src/web/login.h \
+    'static constexpr int kHashing = 2;' 'static constexpr int kHashing = 8;'
+fault web_attack "the hash queue unbounded" src/web/login.cpp \
+    'if (hashing >= kHashing && waiting >= kWaiting)' 'if (false)'
+fault web_attack "a forwarded address believed from anyone" src/web/login.cpp \
+    'if (forwardedFor.empty() || !trustedProxies.contains(QString::fromStdString(peer)))' \
+    'if (forwardedFor.empty())'
+fault web_api "a session ends after a fixed time though used" src/web/login.cpp \
+    'session.used = now;' '(void)now;'
+fault web_api "a login block that never ends" src/web/login.cpp \
+    'mine.blockedUntil = now + window;' 'mine.blockedUntil = now + std::chrono::hours(1);'
+fault web_api "a settings file its group may read taken" src/web/settings.cpp \
+    '(st.st_mode & 077) != 0' '(st.st_mode & 007) != 0'
+fault web_api "host lines kept in their case" src/web/settings.cpp \
+    'settings.hosts.append(value.toLower());' 'settings.hosts.append(value);'
+fault web_api "the password hashed with two passes" src/web/settings.cpp \
+    'constexpr unsigned long long kPasses = 3;' 'constexpr unsigned long long kPasses = 2;'
+fault web_api "a --listen name not resolved" src/web/main.cpp \
+    'options.host = Resolve(name);' 'options.host = name;'
+fault web_api "the settings' host lines ignored" src/web/main.cpp \
+    'options.hostNames += settings->hosts;' 'options.hostNames += QStringList();'
+fault web_api "plain HTTP served though TLS was asked for" src/web/routes.cpp \
+    'options.tlsCert, options.tlsKey}' 'QString(), QString()}'
+fault web_api "a stalled request fells the server" src/web/transport.cpp \
+    '            Log(status == 0 ? 400 : 408);' '            if (status == 408) std::abort();'
+fault web_api "a malformed request's connection reset" src/web/transport.cpp \
+    '        Send(Refusal(status), true);
+    }' '        if (status == 400) {
+            Lowest().socket().set_option(net::socket_base::linger(true, 0));
+            return Close();
+        }
+        Send(Refusal(status), true);
+    }'
+fault web_api "the reason a row failed replaced by a word" src/web/api.cpp \
+    '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}' \
+    '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(QStringLiteral("failed"))}'
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -82,9 +82,9 @@ bool StorePassword(const QByteArray &password, QString *error)
     // documentation state.
     constexpr unsigned long long kPasses = 3;
     constexpr size_t kMemory = 64 << 20;
-    if (sodium_init() < 0 || crypto_pwhash_str_alg(hash, password.constData(),
-                                                   quint64(password.size()), kPasses, kMemory,
-                                                   crypto_pwhash_ALG_ARGON2ID13) != 0) {
+    if (sodium_init() < 0 ||
+        crypto_pwhash_str_alg(hash, password.constData(), quint64(password.size()), kPasses,
+                              kMemory, crypto_pwhash_ALG_ARGON2ID13) != 0) {
         *error = QStringLiteral("cannot hash the password (out of memory?)");
         return false;
     }

@@ -21,7 +21,7 @@ struct Settings
     QStringList hosts; // further names the server is reached by, besides its address
     QString tlsCert;
     QString tlsKey;
-    QByteArray passwordHash; // libsodium's Argon2id string; empty: no password
+    QByteArray passwordHash;    // libsodium's Argon2id string; empty: no password
     QStringList trustedProxies; // addresses whose X-Forwarded-For names the client
 };
 

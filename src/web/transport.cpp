@@ -16,9 +16,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
-#include <malloc.h>
 #include <cstdio>
 #include <deque>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <thread>
