@@ -307,6 +307,13 @@ bool IsLoopback(const QString &host)
            host.startsWith(QLatin1String("127."));
 }
 
+std::unique_ptr<Handler> MakeRoutes(const ServerOptions &options)
+{
+    if (sodium_init() < 0)
+        return nullptr;
+    return std::make_unique<Routes>(options);
+}
+
 int Serve(const ServerOptions &options, QString *error)
 {
     if (sodium_init() < 0) {

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // move-rename-web's server: the page and the API's routes, with every check a request passes
 // before the API sees it, over the transport (transport.h) and the login (login.h).
 namespace web {
@@ -28,6 +30,10 @@ struct ServerOptions
 
 // Whether host (an address or name) is a loopback one.
 bool IsLoopback(const QString &host);
+
+class Handler;
+// The routes alone, for the fuzz target, which answers requests in memory.
+std::unique_ptr<Handler> MakeRoutes(const ServerOptions &options);
 
 // Serves until SIGINT or SIGTERM, writing "listening on URL" and then one line per request to
 // standard error. Returns the exit status: 0, or 2 when it cannot start (err says why).
