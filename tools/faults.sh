@@ -277,19 +277,19 @@ fault cli "skipped folders not listed" src/cli/cli.cpp \
         return;' 'return;'
 
 # The web server.
-fault web_api "the web server takes any Host" src/web/server.cpp \
+fault web_api "the web server takes any Host" src/web/routes.cpp \
     'if (!allowedHosts.contains(HostPart(host)))' 'if (false)'
-fault web_api "the web server takes a foreign Origin" src/web/server.cpp \
-    'if (req.has_header("Origin") &&' 'if (false &&'
-fault web_api "the web server takes a change without a JSON body" src/web/server.cpp \
+fault web_api "the web server takes a foreign Origin" src/web/routes.cpp \
+    'if (req.Has("origin") &&' 'if (false &&'
+fault web_api "the web server takes a change without a JSON body" src/web/routes.cpp \
     'if (req.method == "POST" &&' 'if (false &&'
-fault web_api "the web server needs no session" src/web/server.cpp \
+fault web_api "the web server needs no session" src/web/routes.cpp \
     'if (!options.passwordHash.isEmpty() && req.path != "/api/login" &&' 'if (false &&'
-fault web_api "the web server compares a session cookie by its first byte" src/web/server.cpp \
+fault web_api "the web server compares a session cookie by its first byte" src/web/login.cpp \
     'sodium_memcmp(session.token.data(), token.data(), token.size()) == 0' \
     'sodium_memcmp(session.token.data(), token.data(), 1) == 0'
-fault web_api "the web server has no rate limit on passwords" src/web/server.cpp \
-    'if (int(times.size()) >= kMaxFailures) {' 'if (false) {'
+fault web_api "the web server has no rate limit on passwords" src/web/login.cpp \
+    'if (now < mine.blockedUntil ||' 'if (false &&'
 fault web_api "the web server allows '..' in a client's path" src/web/confine.cpp \
     'if (part == QLatin1String(".."))' 'if (false)'
 fault web_api "the web server scans a file linked from outside" src/files/scan.cpp \
@@ -392,6 +392,69 @@ fault web_api "the web server's undo believes any journal's paths" src/web/api.c
     'journal::PlanUndo(*journal, &within)' 'journal::PlanUndo(*journal)'
 fault web_api "the web server's history lists a journal with a path outside its roots" \
     src/web/api.cpp 'if (!journal || !Inside(*journal, within))' 'if (!journal)'
+
+# The web server against hostile clients, its settings and its login.
+fault web_attack "the header limit raised to 1 GB" src/web/transport.h \
+    'static constexpr size_t kMaxHeader = 16 * 1024;' \
+    'static constexpr size_t kMaxHeader = size_t(1) << 30;'
+fault web_attack "header fields not counted" src/web/transport.cpp \
+    'if (fields > Limits::kMaxFields)' 'if (false)'
+fault web_api,web_attack "no body limit" src/web/transport.cpp \
+    'parser->body_limit(Limits::kMaxBody);' 'parser->body_limit(std::uint64_t(1) << 40);'
+fault web_attack "a Content-Encoding taken" src/web/transport.cpp \
+    'if (request.Has("content-encoding"))' 'if (false)'
+fault web_attack "a POST without a length read until the connection ends" \
+    src/web/transport.cpp 'if (request.method == "POST" && !parser.content_length()' \
+    'if (false && !parser.content_length()'
+fault web_api,web_attack "no deadline for the header block" src/web/transport.cpp \
+    'started = Clock::now();
+        Lowest().expires_after(seconds(Limits::kHeaderSeconds));' \
+    'started = Clock::now();
+        Lowest().expires_never();'
+fault web_attack "no cap on connections from one address" src/web/transport.cpp \
+    '|| mine >= Limits::kPerAddress' '|| false'
+fault web_attack "a request the transport refuses logged without its method" \
+    src/web/transport.cpp 'request.method = std::string(parser->get().method_string());' \
+    'request.method = "";'
+fault web_attack "a login counted only once its hash is done" src/web/login.cpp \
+    'int(mine.failures.size()) + mine.underWay >= kMaxFailures' \
+    'int(mine.failures.size()) >= kMaxFailures'
+fault web_attack "eight passwords hashed at once" src/web/login.h \
+    'static constexpr int kHashing = 2;' 'static constexpr int kHashing = 8;'
+fault web_attack "the hash queue unbounded" src/web/login.cpp \
+    'if (hashing >= kHashing && waiting >= kWaiting)' 'if (false)'
+fault web_attack "a forwarded address believed from anyone" src/web/login.cpp \
+    'if (forwardedFor.empty() || !trustedProxies.contains(QString::fromStdString(peer)))' \
+    'if (forwardedFor.empty())'
+fault web_api "a session ends after a fixed time though used" src/web/login.cpp \
+    'session.used = now;' '(void)now;'
+fault web_api "a login block that never ends" src/web/login.cpp \
+    'mine.blockedUntil = now + window;' 'mine.blockedUntil = now + std::chrono::hours(1);'
+fault web_api "a settings file its group may read taken" src/web/settings.cpp \
+    '(st.st_mode & 077) != 0' '(st.st_mode & 007) != 0'
+fault web_api "host lines kept in their case" src/web/settings.cpp \
+    'settings.hosts.append(value.toLower());' 'settings.hosts.append(value);'
+fault web_api "the password hashed with two passes" src/web/settings.cpp \
+    'constexpr unsigned long long kPasses = 3;' 'constexpr unsigned long long kPasses = 2;'
+fault web_api "a --listen name not resolved" src/web/main.cpp \
+    'options.host = Resolve(name);' 'options.host = name;'
+fault web_api "the settings' host lines ignored" src/web/main.cpp \
+    'options.hostNames += settings->hosts;' 'options.hostNames += QStringList();'
+fault web_api "plain HTTP served though TLS was asked for" src/web/routes.cpp \
+    'options.tlsCert, options.tlsKey}' 'QString(), QString()}'
+fault web_api "a stalled request fells the server" src/web/transport.cpp \
+    '            Log(status == 0 ? 400 : 408);' '            if (status == 408) std::abort();'
+fault web_api "a malformed request's connection reset" src/web/transport.cpp \
+    '        Send(Refusal(status), true);
+    }' '        if (status == 400) {
+            Lowest().socket().set_option(net::socket_base::linger(true, 0));
+            return Close();
+        }
+        Send(Refusal(status), true);
+    }'
+fault web_api "the reason a row failed replaced by a word" src/web/api.cpp \
+    '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}' \
+    '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(QStringLiteral("failed"))}'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

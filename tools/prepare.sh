@@ -7,8 +7,8 @@ set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # help2man makes the command line's manual page from its --help; the web server is built on
-# cpp-httplib (with OpenSSL for TLS) and libsodium (passwords, session tokens).
-packages=(cmake g++ make qt6-base-dev libgl-dev help2man pkgconf libcpp-httplib-dev libssl-dev
+# Boost.Beast on Boost.Asio (with OpenSSL for TLS) and libsodium (passwords, session tokens).
+packages=(cmake g++ make qt6-base-dev libgl-dev help2man pkgconf libboost1.74-dev libssl-dev
           libsodium-dev
           ${extra_packages[@]+"${extra_packages[@]}"})
 missing=()

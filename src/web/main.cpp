@@ -13,6 +13,8 @@
 #include <iostream>
 #include <string>
 
+#include <netdb.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,7 +30,8 @@ journal and undo as move-rename-cli, for the folders under the roots only.
 Options:
   --root DIR          a folder the server may list, read and change (repeatable); replaces
                       the roots of the settings file
-  --listen ADDR:PORT  where to listen (default 127.0.0.1:8087; port 0 picks a free one)
+  --listen ADDR:PORT  where to listen (default 127.0.0.1:8087; port 0 picks a free one);
+                      ADDR may be a name, which is resolved once at the start
   --tls-cert FILE     serve HTTPS with this certificate (PEM) ...
   --tls-key FILE      ... and this private key
   --set-password      store the password that the page asks for: read twice from the
@@ -38,7 +41,8 @@ Options:
 
 Settings are read from $XDG_CONFIG_HOME/move-rename/web.conf (mode 0600), one "key = value"
 a line: root, listen, host (a further name the server is reached by), tls-cert, tls-key,
-password. Without a password the server listens on loopback addresses only.
+password, trusted_proxy (a reverse proxy's address, whose X-Forwarded-For is believed).
+Without a password the server listens on loopback addresses only.
 
 Exit status: 0 stopped by SIGTERM or SIGINT, 2 cannot start.
 )";
@@ -95,6 +99,35 @@ bool ParseListen(const QString &listen, web::ServerOptions &options)
     return colon > 0 && ok && options.port >= 0 && options.port < 65536;
 }
 
+// The numeric address that host names: itself when it is one, else the first that it resolves to.
+// Empty when it resolves to none.
+QString Resolve(const QString &host)
+{
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
+        return {};
+    char address[NI_MAXHOST];
+    const bool named = ::getnameinfo(found->ai_addr, found->ai_addrlen, address, sizeof address,
+                                     nullptr, 0, NI_NUMERICHOST) == 0;
+    ::freeaddrinfo(found);
+    return named ? QString::fromLatin1(address) : QString();
+}
+
+// Only for the tests, which cannot wait half an hour: MOVE_RENAME_WEB_TEST_SECONDS="IDLE,WINDOW"
+// shortens a session's idle end and the login's minute to those seconds.
+void ShortenForTests(web::LoginTimes &times)
+{
+    const QStringList seconds =
+        qEnvironmentVariable("MOVE_RENAME_WEB_TEST_SECONDS").split(QLatin1Char(','));
+    if (seconds.size() == 2) {
+        times.sessionIdle = std::chrono::seconds(seconds[0].toInt());
+        times.window = std::chrono::seconds(seconds[1].toInt());
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -141,6 +174,15 @@ int main(int argc, char *argv[])
         err << "move-rename-web: --listen takes ADDR:PORT, not '" << address << "'\n";
         return 2;
     }
+    // A name is resolved before the password rule judges the address it stands for.
+    const QString name = options.host;
+    options.host = Resolve(name);
+    if (options.host.isEmpty()) {
+        err << "move-rename-web: cannot resolve '" << name << "' (--listen)\n";
+        return 2;
+    }
+    if (options.host != name)
+        options.hostNames.append(name.toLower());
     const QStringList roots = parser.isSet(root) ? parser.values(root) : settings->roots;
     for (const QString &path : roots) {
         if (!QFileInfo(path).isDir()) {
@@ -154,7 +196,9 @@ int main(int argc, char *argv[])
             << web::SettingsPath() << '\n';
         return 2;
     }
-    options.hostNames = settings->hosts;
+    options.hostNames += settings->hosts;
+    options.trustedProxies = settings->trustedProxies;
+    ShortenForTests(options.loginTimes);
     options.tlsCert = parser.isSet(cert) ? parser.value(cert) : settings->tlsCert;
     options.tlsKey = parser.isSet(key) ? parser.value(key) : settings->tlsKey;
     if (options.tlsCert.isEmpty() != options.tlsKey.isEmpty()) {

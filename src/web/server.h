@@ -3,14 +3,16 @@
 
 #pragma once
 
+#include "login.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
+#include <memory>
 
-// The HTTP side of move-rename-web: the page, the API's routes, sessions, and every check a
-// request passes before the API sees it.
+// move-rename-web's server: the page and the API's routes, with every check a request passes
+// before the API sees it, over the transport (transport.h) and the login (login.h).
 namespace web {
 
 struct ServerOptions
@@ -21,11 +23,17 @@ struct ServerOptions
     QStringList hostNames; // names besides host that a request's Host may give
     QString tlsCert;       // both set: HTTPS
     QString tlsKey;
-    QByteArray passwordHash; // empty: no login
+    QByteArray passwordHash;    // empty: no login
+    QStringList trustedProxies; // addresses whose X-Forwarded-For is believed
+    LoginTimes loginTimes;
 };
 
 // Whether host (an address or name) is a loopback one.
 bool IsLoopback(const QString &host);
+
+class Handler;
+// The routes alone, for the fuzz target, which answers requests in memory.
+std::unique_ptr<Handler> MakeRoutes(const ServerOptions &options);
 
 // Serves until SIGINT or SIGTERM, writing "listening on URL" and then one line per request to
 // standard error. Returns the exit status: 0, or 2 when it cannot start (err says why).

@@ -10,7 +10,8 @@
 #include <optional>
 
 // The server's settings file and its password: $XDG_CONFIG_HOME/move-rename/web.conf, one
-// "key = value" a line (root, listen, host, tls-cert, tls-key, password), "#" for comments.
+// "key = value" a line (root, listen, host, tls-cert, tls-key, password,
+// trusted_proxy), "#" for comments.
 namespace web {
 
 struct Settings
@@ -20,7 +21,8 @@ struct Settings
     QStringList hosts; // further names the server is reached by, besides its address
     QString tlsCert;
     QString tlsKey;
-    QByteArray passwordHash; // libsodium's Argon2id string; empty: no password
+    QByteArray passwordHash;    // libsodium's Argon2id string; empty: no password
+    QStringList trustedProxies; // addresses whose X-Forwarded-For names the client
 };
 
 QString SettingsPath();
