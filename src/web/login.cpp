@@ -73,7 +73,8 @@ std::string ClientAddress(const std::string &peer, const std::string &forwardedF
     return last.empty() ? peer : last;
 }
 
-Attempt LoginGate::Begin(const std::string &address)
+Attempt LoginGate::Begin(const std::string &address, const QByteArray &password,
+                         std::function<void(bool right)> done)
 {
     std::unique_lock<std::mutex> lock(mutex);
     const Clock::time_point now = Clock::now();
@@ -85,40 +86,50 @@ Attempt LoginGate::Begin(const std::string &address)
                         mine.failures.end());
     if (now < mine.blockedUntil || int(mine.failures.size()) + mine.underWay >= kMaxFailures)
         return Attempt::Blocked;
-    if (hashing >= kHashing && waiting >= kWaiting)
-        return Attempt::Busy;
     ++mine.underWay;
-    if (hashing >= kHashing) {
-        ++waiting;
-        const bool turn =
-            freed.wait_until(lock, now + kWait, [this] { return hashing < kHashing; });
-        --waiting;
-        if (!turn) {
-            --addresses[address].underWay;
-            return Attempt::Busy;
-        }
-    }
-    ++hashing;
-    return Attempt::Go;
+    if (mine.waiting.empty())
+        turns.push_back(address);
+    mine.waiting.push_back({password, std::move(done)});
+    // With a hash free, this thread hashes until no login waits; otherwise a thread hashing
+    // already takes this login in its turn.
+    if (hashing < kHashing)
+        HashWaiting(lock);
+    return Attempt::Taken;
 }
 
-void LoginGate::Done(const std::string &address, bool right)
+void LoginGate::HashWaiting(std::unique_lock<std::mutex> &lock)
 {
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        --hashing;
-        Address &mine = addresses[address];
-        --mine.underWay;
-        if (!right) {
-            const Clock::time_point now = Clock::now();
-            mine.failures.push_back(now);
-            if (int(mine.failures.size()) >= kMaxFailures) {
-                mine.blockedUntil = now + window;
-                mine.failures.clear();
-            }
-        }
+    ++hashing;
+    while (!turns.empty()) {
+        // The first address in turn gives one login, then goes to the back if it has more.
+        const std::string address = std::move(turns.front());
+        turns.pop_front();
+        Waiting next = std::move(addresses[address].waiting.front());
+        addresses[address].waiting.pop_front();
+        if (!addresses[address].waiting.empty())
+            turns.push_back(address);
+        lock.unlock();
+        const bool right = matches(next.password);
+        lock.lock();
+        Count(addresses[address], right);
+        lock.unlock();
+        next.done(right);
+        lock.lock();
     }
-    freed.notify_one();
+    --hashing;
+}
+
+void LoginGate::Count(Address &address, bool right)
+{
+    --address.underWay;
+    if (right)
+        return;
+    const Clock::time_point now = Clock::now();
+    address.failures.push_back(now);
+    if (int(address.failures.size()) >= kMaxFailures) {
+        address.blockedUntil = now + window;
+        address.failures.clear();
+    }
 }
 
 void LoginGate::Forget(Clock::time_point now)

@@ -7,7 +7,8 @@
 #include <QStringList>
 
 #include <chrono>
-#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -54,42 +55,54 @@ private:
 std::string ClientAddress(const std::string &peer, const std::string &forwardedFor,
                           const QStringList &trustedProxies);
 
-enum class Attempt { Go, Blocked, Busy };
+enum class Attempt { Taken, Blocked };
 
-// Counts the passwords an address tries and hashes few at once. Each attempt counts for its
-// address before its hash begins, so that tries sent side by side cannot pass the limit.
+// Counts the passwords an address tries and hashes at most two at once. Each attempt counts for
+// its address before its hash begins, so that tries sent side by side cannot pass the limit.
+// Logins that wait for a hash hold no thread: they wait in a queue, taken an address at a time
+// in turn, so that a flood from many addresses delays a newcomer by one hash of each address
+// ahead of it, never refuses it. The queue is bounded: an address has at most kMaxFailures
+// logins under way, and each waiting login holds its connection open, within the connection caps.
 class LoginGate
 {
 public:
-    explicit LoginGate(Clock::duration window)
+    // matches tells whether a password is the right one: the slow hash.
+    LoginGate(Clock::duration window, std::function<bool(const QByteArray &password)> matches)
         : window(window)
+        , matches(std::move(matches))
     {}
-    // Go: the caller hashes, then calls Done. Blocked: the address gave kMaxFailures wrong
-    // passwords within the window (or has as many under way). Busy: kHashing hashes run and
-    // kWaiting wait already, or the wait took over kWait.
-    Attempt Begin(const std::string &address);
-    void Done(const std::string &address, bool right);
+    // Taken: done(right) is called once, on this thread or on one hashing another's login, when
+    // the password was hashed. Blocked: the address gave kMaxFailures wrong passwords within the
+    // window (or has as many under way), and done is not called.
+    Attempt Begin(const std::string &address, const QByteArray &password,
+                  std::function<void(bool right)> done);
 
     static constexpr int kMaxFailures = 5;
     static constexpr int kHashing = 2; // Argon2id at 64 MiB each
-    static constexpr int kWaiting = 8;
-    static constexpr auto kWait = std::chrono::seconds(10);
 
 private:
+    struct Waiting
+    {
+        QByteArray password;
+        std::function<void(bool right)> done;
+    };
     struct Address
     {
         std::vector<Clock::time_point> failures; // within the window
-        int underWay = 0;
+        int underWay = 0;                        // waiting or being hashed
         Clock::time_point blockedUntil;
+        std::deque<Waiting> waiting;
     };
+    void HashWaiting(std::unique_lock<std::mutex> &lock);
+    void Count(Address &address, bool right);
     void Forget(Clock::time_point now);
 
     const Clock::duration window;
+    const std::function<bool(const QByteArray &)> matches;
     std::mutex mutex;
-    std::condition_variable freed;
     std::map<std::string, Address> addresses;
+    std::deque<std::string> turns; // addresses with a login waiting, the next to be hashed first
     int hashing = 0;
-    int waiting = 0;
 };
 
 } // namespace web

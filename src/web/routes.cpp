@@ -104,7 +104,10 @@ public:
         : options(options)
         , api(options.roots)
         , sessions(options.loginTimes.sessionIdle)
-        , gate(options.loginTimes.window)
+        , gate(options.loginTimes.window,
+               [this](const QByteArray &password) {
+                   return PasswordMatches(this->options.passwordHash, password);
+               })
         , tls(!options.tlsCert.isEmpty())
     {
         allowedHosts = QSet<QString>(options.hostNames.begin(), options.hostNames.end());
@@ -280,23 +283,23 @@ Response Routes::Login(const Request &req)
         return NoContent();
     const std::string address =
         ClientAddress(req.peer, req.Header("x-forwarded-for"), options.trustedProxies);
-    switch (gate.Begin(address)) {
-    case Attempt::Blocked:
-        return Send(Error(429, QStringLiteral("too many wrong passwords: try again in a minute")));
-    case Attempt::Busy:
-        return Send(Error(503, QStringLiteral("too many logins at once: try again")));
-    case Attempt::Go:
-        break;
-    }
-    const bool right = PasswordMatches(options.passwordHash, password.toString().toUtf8());
-    gate.Done(address, right);
-    if (!right)
-        return Send(Error(401, QStringLiteral("wrong password")));
-    Response response = NoContent();
-    response.headers.push_back({"Set-Cookie", "session=" + sessions.Create() +
-                                                  "; HttpOnly; SameSite=Strict; Path=/" +
-                                                  (tls ? "; Secure" : "")});
-    return response;
+    // The answer waits for the password's hash, which may wait for the hashes of others.
+    Response later;
+    later.later = [this, address, typed = password.toString().toUtf8()](const Answer &answer) {
+        const auto hashed = [this, answer](bool right) {
+            if (!right)
+                return answer(Send(Error(401, QStringLiteral("wrong password"))));
+            Response response = NoContent();
+            response.headers.push_back({"Set-Cookie", "session=" + sessions.Create() +
+                                                          "; HttpOnly; SameSite=Strict; Path=/" +
+                                                          (tls ? "; Secure" : "")});
+            answer(std::move(response));
+        };
+        if (gate.Begin(address, typed, hashed) == Attempt::Blocked)
+            answer(Send(Error(429, QStringLiteral("too many wrong passwords: try again in a "
+                                                  "minute"))));
+    };
+    return later;
 }
 
 } // namespace

@@ -348,23 +348,32 @@ private:
             } catch (const std::exception &) {
                 response = Refusal(500);
             }
-            if (!response.run) {
-                net::post(self->stream.get_executor(),
-                          [self, response = std::move(response)]() mutable {
-                              self->Send(std::move(response), false);
-                          });
-                return;
-            }
-            net::post(self->stream.get_executor(), [self, response] { self->SendHead(response); });
-            response.run([&self](const QByteArray &line) { self->Queue(line + '\n'); });
-            {
-                const std::lock_guard<std::mutex> lock(self->streamMutex);
-                self->runDone = true;
-            }
-            net::post(self->stream.get_executor(), [self] { self->Flush(); });
+            if (response.later)
+                return response.later([self](Response answer) { self->Answer(std::move(answer)); });
+            self->Answer(std::move(response));
         });
         if (!queued)
             Send(Refusal(503), true);
+    }
+
+    // From the thread that has the answer: sends it on the strand, or streams its lines from
+    // this thread.
+    void Answer(Response response)
+    {
+        const auto self = this->shared_from_this();
+        if (!response.run) {
+            net::post(stream.get_executor(), [self, response = std::move(response)]() mutable {
+                self->Send(std::move(response), false);
+            });
+            return;
+        }
+        net::post(stream.get_executor(), [self, response] { self->SendHead(response); });
+        response.run([&self](const QByteArray &line) { self->Queue(line + '\n'); });
+        {
+            const std::lock_guard<std::mutex> lock(streamMutex);
+            runDone = true;
+        }
+        net::post(stream.get_executor(), [self] { self->Flush(); });
     }
 
     template<class Message>

@@ -54,6 +54,10 @@ struct Request
 // Writes one line of a streamed answer; the line's end is added.
 using LineSink = std::function<void(const QByteArray &line)>;
 
+struct Response;
+// Gives a request its answer, once, from any thread.
+using Answer = std::function<void(Response)>;
+
 struct Response
 {
     int status = 200;
@@ -63,6 +67,10 @@ struct Response
     // When set, the answer is streamed: run writes its lines (NDJSON) as they are known, on a
     // worker thread; a client that goes away does not stop it.
     std::function<void(const LineSink &)> run;
+    // When set, the answer comes later: later runs on a worker thread and hands answer on to
+    // whatever gives the answer; until then the connection waits, holding no thread. (Its
+    // initializer lets the answers written as {status, type, body, headers, run} leave it out.)
+    std::function<void(const Answer &answer)> later = nullptr;
 };
 
 class Handler
