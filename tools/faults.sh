@@ -421,15 +421,22 @@ fault web_attack "a login counted only once its hash is done" src/web/login.cpp 
     'int(mine.failures.size()) >= kMaxFailures'
 fault web_attack "eight passwords hashed at once" src/web/login.h \
     'static constexpr int kHashing = 2;' 'static constexpr int kHashing = 8;'
-fault web_attack "the hash queue unbounded" src/web/login.cpp \
-    'if (hashing >= kHashing && waiting >= kWaiting)' 'if (false)'
+# Logins waiting for a hash: no more hashed at once, and served an address at a time.
+fault web_attack "every login hashed at once, none waiting" src/web/login.cpp \
+    'if (hashing < kHashing)
+        HashWaiting(lock);' 'HashWaiting(lock);'
+fault web_attack "waiting logins taken an address at a time, not in turn" src/web/login.cpp \
+    'if (!addresses[address].waiting.empty())
+            turns.push_back(address);' 'if (!addresses[address].waiting.empty())
+            turns.push_front(address);'
 fault web_attack "a forwarded address believed from anyone" src/web/login.cpp \
     'if (forwardedFor.empty() || !trustedProxies.contains(QString::fromStdString(peer)))' \
     'if (forwardedFor.empty())'
 fault web_api "a session ends after a fixed time though used" src/web/login.cpp \
     'session.used = now;' '(void)now;'
 fault web_api "a login block that never ends" src/web/login.cpp \
-    'mine.blockedUntil = now + window;' 'mine.blockedUntil = now + std::chrono::hours(1);'
+    'address.blockedUntil = now + window;' \
+    'address.blockedUntil = now + std::chrono::hours(1);'
 fault web_api "a settings file its group may read taken" src/web/settings.cpp \
     '(st.st_mode & 077) != 0' '(st.st_mode & 007) != 0'
 fault web_api "host lines kept in their case" src/web/settings.cpp \
