@@ -165,6 +165,39 @@ def user_session():
         check(tree(s.root) == before, f'the tree after undo: {tree(s.root)}')
 
 
+# A name typed by hand is edited without its extension, which stays; its sidecars take it whole.
+def typed_name():
+    def setup(root):
+        folders = make_season(os.path.join(root, 'Season'), 2)
+        for name in ('show.s01e01.720p.hdtv.x264-grp.nfo', 'Subs/English.srt'):
+            os.makedirs(os.path.dirname(os.path.join(root, 'Season', folders[0], name)),
+                        exist_ok=True)
+            open(os.path.join(root, 'Season', folders[0], name), 'w').close()
+        return folders
+
+    with Session(setup) as s:
+        page = s.page
+        page.open_folders('Season')
+        page.wait(lambda: targets(page) == ['1.mkv', '2.mkv'], 'two rows')
+        page.field('Sidecars').click()
+        s.driver.find_elements(By.CSS_SELECTOR, '#scroller .target')[0].send_keys(Keys.ENTER)
+        editor = s.driver.switch_to.active_element
+        cell = s.driver.find_elements(By.CSS_SELECTOR, '#scroller .target')[0]
+        check(editor.get_attribute('value') == '1' and cell.text.endswith('.mkv'),
+              f'the editor holds {editor.get_attribute("value")!r} beside {cell.text!r}')
+        editor.send_keys(Keys.CONTROL, 'a')
+        editor.send_keys('Harbour Lights - S02E07 - The Storm', Keys.ENTER)
+        name = 'Harbour Lights - S02E07 - The Storm'
+        page.wait(lambda: targets(page)[0] == name + '.mkv', 'the extension kept')
+        s.driver.find_elements(By.CSS_SELECTOR, '#scroller input[type=checkbox]')[1].click()
+        page.button('Process').click()
+        page.wait(lambda: '1 moved' in page.driver.find_element(By.ID, 'status').text,
+                  'the end of the run')
+        moved = sorted(f for f in tree(s.root) if f.startswith('Season/Harbour'))
+        check(moved == [f'Season/{name}.English.srt', f'Season/{name}.mkv',
+                        f'Season/{name}.nfo'], f'moved: {moved}')
+
+
 def login(rows):
     with Session(season(1), password='secret') as s:
         page = s.page
@@ -231,6 +264,7 @@ def phone_width():
 run('a user session: names follow, Process, undo', user_session)
 run('login: a wrong password, then the right one', login,
     [('wrong', 'Wrong password.', False), ('secret', '', True)])
+run('a name typed without its extension', typed_name)
 run('100,000 rows scrolled to the end and the middle', many_rows)
 run('the keyboard alone', keyboard)
 run('a phone width scrolls nothing sideways', phone_width)

@@ -517,7 +517,26 @@ def garbage(top):
     check("stops on SIGTERM", code == 0, code)
 
 
-for case in [security_table, session_flow, tls, settings_and_times, two_clients, races, garbage]:
+def newcomer(top):
+    """What a newcomer's season holds beside its episodes."""
+    root = season(top, [1, 2])
+    write(f"{root}/Season/Show.S01E01.720p-GRP/show.s01e01.nfo")
+    write(f"{root}/Season/Show.S01E01.720p-GRP/Subs/English.srt")
+    server = Server(top, [root])
+    server.login()
+    _, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
+    # A name typed without the extension: the sidecars take it whole, nothing cut.
+    status, lines, last = apply(server, scan["scan"], {
+        "filename": "x", "output": "y", "sidecars": True, "unticked": [1],
+        "targets": {"0": "Show - The Storm"}})
+    check("sidecars of a name typed without extension", sorted(os.listdir(f"{root}/Season")) == [
+        "Show - The Storm", "Show - The Storm.English.srt", "Show - The Storm.nfo",
+        "Show.S01E01.720p-GRP", "Show.S01E02.720p-GRP"], (lines, os.listdir(f"{root}/Season")))
+    server.stop()
+
+
+for case in [security_table, session_flow, tls, settings_and_times, two_clients, races, garbage,
+             newcomer]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()
         try:

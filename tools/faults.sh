@@ -456,6 +456,12 @@ fault web_api "the reason a row failed replaced by a word" src/web/api.cpp \
     '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}' \
     '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(QStringLiteral("failed"))}'
 
+# What a newcomer's page meets: names typed by hand, one release chosen, rows left out.
+fault web_api "a typed name's sidecars cut by an extension it lacks" src/plan/plan.cpp \
+    'row.target.endsWith(extension, Qt::CaseInsensitive)' 'true'
+fault page "the page drops the extension of a name typed without one" src/web/page/page.js \
+    'extensionOf(typed) ? typed : typed + editing.extension' 'typed'
+
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.
 {

@@ -194,11 +194,14 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
     row.target = target;
     row.targetPath = rootDir.absoluteFilePath(row.target);
     if (sidecars) {
-        // The target text ends in the chosen file's extension, as its name does.
-        const qsizetype extension = FileExtension(release.fileName).size();
-        const QString targetStem = row.target.chopped(extension);
-        for (const files::Sidecar &file :
-             files::Sidecars(release.absolutePath, release.fileName.chopped(extension), within)) {
+        // A target from the patterns ends in the chosen file's extension; one typed by hand may
+        // not, and then none of it is cut.
+        const QString extension = FileExtension(release.fileName);
+        const QString targetStem = row.target.endsWith(extension, Qt::CaseInsensitive)
+                                       ? row.target.chopped(extension.size())
+                                       : row.target;
+        for (const files::Sidecar &file : files::Sidecars(
+                 release.absolutePath, release.fileName.chopped(extension.size()), within)) {
             const QString sidecarTarget = targetStem + file.suffix;
             row.sidecars.append({file, sidecarTarget, rootDir.absoluteFilePath(sidecarTarget)});
         }

@@ -300,17 +300,30 @@ spacer.addEventListener('change', (event) => {
 
 // --- Names typed by hand -----------------------------------------------------------------------
 
+// The extension of a name: a last dot followed by up to four letters or digits, a letter among
+// them, so that "S01E01" or "Mr. Robot" is no extension.
+function extensionOf(name) {
+    const match = /\.(?=[^.]*[a-z])[a-z0-9]{1,4}$/i.exec(name);
+    return match ? match[0] : '';
+}
+
+// As a file manager renames: the name is edited without its extension, shown beside the field,
+// which stays unless another is typed.
 function startEditing(element) {
     stopEditing(true);
     const {target, name} = element.parts;
     const editor = document.createElement('input');
     editor.type = 'text';
     editor.className = 'editor';
-    editor.value = name.textContent;
+    const extension = extensionOf(name.textContent);
+    editor.value = name.textContent.slice(0, name.textContent.length - extension.length);
     editor.setAttribute('aria-label', `Target filename for ${element.parts.folder.textContent}`);
-    state.editing = {id: element.rowId, element, editor};
+    const shown = document.createElement('span');
+    shown.className = 'extension';
+    shown.textContent = extension;
+    state.editing = {id: element.rowId, element, editor, extension, shown};
     name.hidden = true;
-    target.append(editor);
+    target.append(editor, shown);
     editor.focus();
     editor.select();
     editor.addEventListener('keydown', (event) => {
@@ -328,8 +341,10 @@ function stopEditing(keep, redraw = true) {
     const editing = state.editing;
     if (!editing) return;
     state.editing = null;
-    if (keep) state.typed.set(editing.id, editing.editor.value);
+    const typed = editing.editor.value;
+    if (keep) state.typed.set(editing.id, extensionOf(typed) ? typed : typed + editing.extension);
     editing.editor.remove();
+    editing.shown.remove();
     editing.element.parts.name.hidden = false;
     if (redraw) fill(editing.element, editing.element.position);
 }
