@@ -198,6 +198,30 @@ def typed_name():
                         f'Season/{name}.nfo'], f'moved: {moved}')
 
 
+# Rows that cannot be episodes of the batch start unticked, and say why.
+def left_out():
+    def setup(root):
+        folders = make_season(os.path.join(root, 'Season'), 2)
+        for name in ('Show.S01.Extras/readme.txt',
+                     'Show.S01E03.720p-GRP/show.s01e03-sample.mkv'):
+            os.makedirs(os.path.dirname(os.path.join(root, 'Season', name)), exist_ok=True)
+            open(os.path.join(root, 'Season', name), 'w').close()
+        return folders
+
+    with Session(setup) as s:
+        page = s.page
+        page.open_folders('Season')
+        page.wait(lambda: len(page.rows()) == 4, 'four rows')
+        check(page.field('Filename:').get_attribute('value') == 'Show.S01E0%1.720p',
+              'the suggestion is ' + page.field('Filename:').get_attribute('value'))
+        shown = {row[0]: (row[3], row[4]) for row in page.rows()}
+        check(shown['Show.S01.Extras'] == ('left out: not a video', False) and
+              shown['Show.S01E03.720p-GRP'] == ('left out: a sample', False) and
+              shown[s.folders[0]][1], f'the rows: {shown}')
+        status = s.driver.find_element(By.ID, 'status').text
+        check('2 left unticked' in status, f'the status says {status}')
+
+
 def login(rows):
     with Session(season(1), password='secret') as s:
         page = s.page
@@ -265,6 +289,7 @@ run('a user session: names follow, Process, undo', user_session)
 run('login: a wrong password, then the right one', login,
     [('wrong', 'Wrong password.', False), ('secret', '', True)])
 run('a name typed without its extension', typed_name)
+run('rows that cannot be episodes left unticked', left_out)
 run('100,000 rows scrolled to the end and the middle', many_rows)
 run('the keyboard alone', keyboard)
 run('a phone width scrolls nothing sideways', phone_width)

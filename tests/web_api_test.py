@@ -522,7 +522,12 @@ def newcomer(top):
     root = season(top, [1, 2])
     write(f"{root}/Season/Show.S01E01.720p-GRP/show.s01e01.nfo")
     write(f"{root}/Season/Show.S01E01.720p-GRP/Subs/English.srt")
-    server = Server(top, [root])
+    extras = season(f"{top}/extras", [2, 3, 4])
+    os.remove(f"{extras}/Season/Show.S01E03.720p-GRP/show.s01e03.mkv")
+    for spoiler in ["Show.S01E03.720p-GRP/show.s01e03-sample.mkv", "Sample/show.s01e04.mkv",
+                    "Show.S01.Extras/readme.txt", "Behind.The.Scenes/interview.mkv"]:
+        write(f"{extras}/Season/{spoiler}", 5000)
+    server = Server(top, [root, extras])
     server.login()
     _, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
     # A name typed without the extension: the sidecars take it whole, nothing cut.
@@ -532,6 +537,14 @@ def newcomer(top):
     check("sidecars of a name typed without extension", sorted(os.listdir(f"{root}/Season")) == [
         "Show - The Storm", "Show - The Storm.English.srt", "Show - The Storm.nfo",
         "Show.S01E01.720p-GRP", "Show.S01E02.720p-GRP"], (lines, os.listdir(f"{root}/Season")))
+
+    # Rows that cannot be episodes of the batch are named with their reason, and the pattern is
+    # suggested from the others.
+    _, _, scan = server.request("POST", "/api/scans", {"root": 1, "folders": ["Season"]})
+    check("rows left out of the batch", scan["suggestion"]["filename"] == "Show.S01E0%1.720p" and
+          sorted((r["folder"], r["reason"]) for r in scan["left_out"]) == [
+              ("Behind.The.Scenes", "unlike the others"), ("Sample", "a sample"),
+              ("Show.S01.Extras", "not a video"), ("Show.S01E03.720p-GRP", "a sample")], scan)
     server.stop()
 
 

@@ -461,6 +461,16 @@ fault web_api "a typed name's sidecars cut by an extension it lacks" src/plan/pl
     'row.target.endsWith(extension, Qt::CaseInsensitive)' 'true'
 fault page "the page drops the extension of a name typed without one" src/web/page/page.js \
     'extensionOf(typed) ? typed : typed + editing.extension' 'typed'
+fault web_api "a sample's release left out for another reason" src/plan/plan.cpp \
+    'if (IsSampleRelease(folder, fileNames.at(i)))' 'if (false)'
+fault web_api "a release whose file is no video taken into the batch" src/plan/plan.cpp \
+    'else if (!naming::IsVideo(fileNames.at(i)))' 'else if (false)'
+fault web_api "a release unlike the others taken into the batch" src/plan/plan.cpp \
+    'if (count.value(common) < 2)' 'if (true)'
+fault web_api "the suggestion made from the rows left out too" src/web/api.cpp \
+    'plan::SuggestedPattern(batch, scan->base);' 'plan::SuggestedPattern(texts, scan->base);'
+fault page "the page ticks a row left out of the batch" src/web/page/page.js \
+    'for (const r of leftOut) state.unticked.add(r.row);' ''
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

@@ -5,6 +5,7 @@
 
 #include "journal.h"
 #include "naming.h"
+#include "release.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,6 +75,12 @@ std::optional<QSet<QString>> ListFolded(const QString &folder)
         names.insert(Folded(QFile::decodeName(entry->d_name)));
     ::closedir(dir);
     return names;
+}
+
+// The last component of a release folder's text.
+QStringView LastName(const QString &folder)
+{
+    return QStringView(folder).mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 } // namespace
@@ -244,6 +251,52 @@ Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString
         intake.root = root;
     intake.root = files::WithTrailingSlash(intake.root);
     return intake;
+}
+
+bool IsSampleRelease(const QString &folder, const QString &fileName)
+{
+    return naming::IsSample(fileName) || naming::IsSample(LastName(folder));
+}
+
+QStringList LeftOut(const QStringList &folders, const QStringList &fileNames)
+{
+    QStringList reasons;
+    // The first word of each video's folder, letters and digits case folded, and how many
+    // folders begin with it.
+    QStringList words;
+    QHash<QString, int> count;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString &folder = folders.at(i);
+        QString reason;
+        if (IsSampleRelease(folder, fileNames.at(i)))
+            reason = QStringLiteral("a sample");
+        else if (!naming::IsVideo(fileNames.at(i)))
+            reason = QStringLiteral("not a video");
+        reasons.append(reason);
+        QString word;
+        for (const QChar c : LastName(folder)) {
+            if (!c.isLetterOrNumber())
+                break;
+            word += c.toCaseFolded();
+        }
+        words.append(word);
+        if (reasons.constLast().isEmpty())
+            ++count[word];
+    }
+    // A word that only one folder has is no batch's: then nothing is unlike the others.
+    QString common;
+    for (auto it = count.cbegin(); it != count.cend(); ++it) {
+        if (it.value() > count.value(common) ||
+            (it.value() == count.value(common) && it.key() < common))
+            common = it.key();
+    }
+    if (count.value(common) < 2)
+        return reasons;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        if (reasons.at(i).isEmpty() && words.at(i) != common)
+            reasons[i] = QStringLiteral("unlike the others");
+    }
+    return reasons;
 }
 
 QString SuggestedPattern(const QStringList &folders, const QString &root)

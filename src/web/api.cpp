@@ -234,17 +234,32 @@ Reply Api::Scan(const QJsonObject &request)
     scan->root = root;
     scan->base = intake.root;
     QStringList texts;
+    QStringList fileNames;
     QList<files::SkippedFolder> skipped;
     // A release folder, or its chosen file, may be a link that leads out of the root.
     files::ScanReleaseFolders(
         scan->base, std::move(intake.releaseFolders),
         [&](files::ReleaseFile &&release) {
             texts.append(release.folder);
+            fileNames.append(release.fileName);
             scan->rows.append(
                 {int(scan->rows.size()), release.folder, release.fileName, release.id});
         },
         &skipped, &bounds);
-    const QString suggestion = plan::SuggestedPattern(texts, scan->base);
+    // The rows that cannot be episodes of this batch are named, for the page to leave them
+    // unticked, and the pattern is suggested from the others.
+    const QStringList reasons = plan::LeftOut(texts, fileNames);
+    QStringList batch;
+    QJsonArray leftOut;
+    for (int i = 0; i < reasons.size(); ++i) {
+        if (reasons.at(i).isEmpty())
+            batch.append(texts.at(i));
+        else
+            leftOut.append(QJsonObject{{QStringLiteral("row"), scan->rows.at(i).id},
+                                       {QStringLiteral("folder"), texts.at(i)},
+                                       {QStringLiteral("reason"), reasons.at(i)}});
+    }
+    const QString suggestion = plan::SuggestedPattern(batch, scan->base);
 
     QJsonArray skippedList;
     for (const files::SkippedFolder &folder : std::as_const(skipped))
@@ -263,7 +278,8 @@ Reply Api::Scan(const QJsonObject &request)
                           {QStringLiteral("suggestion"),
                            QJsonObject{{QStringLiteral("filename"), suggestion},
                                        {QStringLiteral("output"), QStringLiteral("%1")}}},
-                          {QStringLiteral("skipped"), skippedList}});
+                          {QStringLiteral("skipped"), skippedList},
+                          {QStringLiteral("left_out"), leftOut}});
 }
 
 std::shared_ptr<Api::ScanData> Api::FindScan(const QString &id)

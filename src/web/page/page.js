@@ -24,6 +24,7 @@ const state = {
     typed: new Map(), // row id -> target name typed by hand
     unticked: new Set(), // row ids
     failed: new Map(), // row id -> why its move failed
+    leftOut: new Map(), // row id -> why the row cannot be an episode of the batch
     pending: null, // {generation, offset, limit, controller}
     pool: [], // the row elements, position p drawn by pool[p % pool.length]
     rowHeight: 0,
@@ -193,7 +194,9 @@ function fill(element, position) {
     target.classList.toggle('typed', typed !== undefined);
     // A name typed by hand is checked only when it moves; the server's conflict was for its own.
     const failed = state.failed.get(row.row);
-    const why = failed ? `not moved: ${failed}` : (typed === undefined && row.conflict) || '';
+    const left = state.leftOut.get(row.row);
+    const why = failed ? `not moved: ${failed}` : left ? `left out: ${left}`
+        : (typed === undefined && row.conflict) || '';
     const sidecars = row.sidecars || [];
     const more = sidecars.length ? `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`
         : '';
@@ -485,6 +488,10 @@ async function scan(folders) {
     state.typed.clear();
     state.unticked.clear();
     state.failed.clear();
+    // Rows that cannot be episodes of the batch start unticked, every one of them, drawn or not.
+    const leftOut = answer.left_out || [];
+    state.leftOut = new Map(leftOut.map((r) => [r.row, r.reason]));
+    for (const r of leftOut) state.unticked.add(r.row);
     if (filenameEdit.value === '' && answer.rows > 0) {
         filenameEdit.value = answer.suggestion.filename;
         outputEdit.value = answer.suggestion.output;
@@ -497,7 +504,8 @@ async function scan(folders) {
     }));
     $('skipped-area').hidden = skipped.length === 0;
     $('progress-area').hidden = true;
-    say(`${answer.rows} ${answer.rows === 1 ? 'row' : 'rows'}`);
+    say(`${answer.rows} ${answer.rows === 1 ? 'row' : 'rows'}` + (leftOut.length
+        ? `, ${leftOut.length} left unticked: they cannot be episodes of this batch` : ''));
     processButton.disabled = false;
     scroller.scrollTop = 0;
     forget();
