@@ -222,6 +222,29 @@ def left_out():
         check('2 left unticked' in status, f'the status says {status}')
 
 
+# One release folder chosen is one release: the chooser says so, and it holds a video itself.
+def one_release():
+    def setup(root):
+        folders = make_season(root, 2)
+        os.makedirs(os.path.join(root, folders[0], 'Subs'))
+        open(os.path.join(root, folders[0], 'Subs', 'English.srt'), 'w').close()
+        return folders
+
+    with Session(setup) as s:
+        page = s.page
+        page.button('Open Folder(s)').click()
+        page.wait(lambda: s.driver.find_elements(
+            By.XPATH, f'//label[normalize-space()="{s.folders[0]}"]'), 'the release folders')
+        check(page.field('its subfolders are the releases').is_selected(),
+              'the root shown stands for its subfolders')
+        page.field(s.folders[0]).send_keys(' ')
+        page.wait(lambda: page.field('this folder is one release').is_selected(),
+                  'a folder holding a video taken for one release')
+        page.button('Choose').click()
+        page.wait(lambda: [r[1] for r in page.rows()] == [s.folders[0].lower() + '.mkv'],
+                  lambda: f'its video as the one row, not {page.rows()}')
+
+
 def login(rows):
     with Session(season(1), password='secret') as s:
         page = s.page
@@ -290,6 +313,7 @@ run('login: a wrong password, then the right one', login,
     [('wrong', 'Wrong password.', False), ('secret', '', True)])
 run('a name typed without its extension', typed_name)
 run('rows that cannot be episodes left unticked', left_out)
+run('one release folder chosen as one release', one_release)
 run('100,000 rows scrolled to the end and the middle', many_rows)
 run('the keyboard alone', keyboard)
 run('a phone width scrolls nothing sideways', phone_width)

@@ -471,6 +471,17 @@ fault web_api "the suggestion made from the rows left out too" src/web/api.cpp \
     'plan::SuggestedPattern(batch, scan->base);' 'plan::SuggestedPattern(texts, scan->base);'
 fault page "the page ticks a row left out of the batch" src/web/page/page.js \
     'for (const r of leftOut) state.unticked.add(r.row);' ''
+fault web_api "one folder chosen as a release taken for its subfolders" src/web/api.cpp \
+    'plan::TakeFolders(chosen, release.toBool(), QString(), &bounds);' \
+    'plan::TakeFolders(chosen, false, QString(), &bounds);'
+fault web_api "a folder's video file not seen by the chooser" src/web/api.cpp \
+    'found = true;' ''
+fault web_api "a release folder's sample taken for a release of its own" src/web/api.cpp \
+    'return !naming::IsSample(name.toString()) &&' 'return'
+fault web_api "a season that holds a moved episode taken for one release" src/web/api.cpp \
+    'HoldsVideo(root.fd, Join(path, name.toString()));' 'false;'
+fault page "the chooser's one release never asked for" src/web/page/page.js \
+    "const release = ticked.length <= 1 && \$('chooser-one').checked;" 'const release = false;'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

@@ -397,7 +397,7 @@ spacer.addEventListener('keydown', (event) => {
 
 // --- Open Folder(s) ----------------------------------------------------------------------------
 
-const chooser = {root: 0, path: ''};
+const chooser = {root: 0, path: '', release: false, asked: 0};
 
 function joinPath(base, name) {
     return base ? `${base}/${name}` : name;
@@ -414,6 +414,7 @@ async function listFolders() {
         $('chooser-path').textContent = `Error: ${error.message}`;
         return;
     }
+    chooser.release = answer.release;
     const root = state.roots.find((r) => r.id === chooser.root);
     $('chooser-path').textContent = joinPath(root ? root.path : '', chooser.path);
     $('chooser-up').disabled = chooser.path === '';
@@ -421,6 +422,7 @@ async function listFolders() {
         const item = document.createElement('li');
         const tick = document.createElement('input');
         tick.type = 'checkbox';
+        tick.addEventListener('change', describeChoice);
         tick.id = `folder-${i}`;
         tick.value = name;
         const label = document.createElement('label');
@@ -437,6 +439,31 @@ async function listFolders() {
         item.append(tick, label, into);
         return item;
     }));
+    describeChoice();
+}
+
+// Says what Choose will do. One folder, the one ticked or else the one shown, stands for its
+// subfolders or is one release itself, as picked; one that looks like a release folder is taken
+// for one unless the user picks otherwise. Several ticked are one release each.
+async function describeChoice() {
+    const ticked = [...$('chooser-list').querySelectorAll('input:checked')];
+    const asked = ++chooser.asked;
+    $('chooser-mode').hidden = ticked.length > 1;
+    $('chooser-several').hidden = ticked.length <= 1;
+    if (ticked.length > 1) return;
+    const path = ticked.length ? joinPath(chooser.path, ticked[0].value) : chooser.path;
+    const root = state.roots.find((r) => r.id === chooser.root);
+    $('chooser-which').textContent = `${path || (root ? root.path : '')}:`;
+    let release = chooser.release;
+    if (ticked.length) {
+        try {
+            release = (await api(`/api/folders?${new URLSearchParams({root: chooser.root,
+                                                                     path})}`)).release;
+        } catch (error) {
+            release = false;
+        }
+    }
+    if (asked === chooser.asked) $(release ? 'chooser-one' : 'chooser-subfolders').checked = true;
 }
 
 $('open').addEventListener('click', () => {
@@ -463,21 +490,22 @@ $('chooser-up').addEventListener('click', () => {
 $('chooser-cancel').addEventListener('click', () => $('chooser').close());
 
 // As the window's dialog: one folder chosen (or none, meaning the one shown) stands for its
-// subfolders; several are the release folders themselves.
+// subfolders, unless picked as one release; several are the release folders themselves.
 $('chooser-choose').addEventListener('click', () => {
     const ticked = [...$('chooser-list').querySelectorAll('input:checked')];
     const folders = ticked.length ? ticked.map((t) => joinPath(chooser.path, t.value))
         : [chooser.path];
+    const release = ticked.length <= 1 && $('chooser-one').checked;
     $('chooser').close();
-    scan(folders);
+    scan(folders, release);
 });
 
-async function scan(folders) {
+async function scan(folders, release) {
     say('Reading folders…');
     let answer;
     try {
         answer = await api('/api/scans', {method: 'POST',
-                                          body: {root: chooser.root, folders}});
+                                          body: {root: chooser.root, folders, release}});
     } catch (error) {
         failSay(error);
         return;
