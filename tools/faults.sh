@@ -364,7 +364,7 @@ fault naming,cli "a run's last episode left out of its name" src/naming/release.
 fault cli "a sample moved as a sidecar" src/plan/library.cpp \
     'return naming::IsSample(sidecar.file.name);' 'return false;'
 fault cli "a release folder holding only a sample placed" src/plan/library.cpp \
-    'if (naming::IsSample(release.fileName) || naming::IsSample(LastName(release.folder))) {' 'if (false) {'
+    'if (IsSampleRelease(release.folder, release.fileName)) {' 'if (false) {'
 fault cli "a show's folder in the library spelled anew" src/plan/library.cpp \
     'QHash<QString, QString> spellings = ShowFolders(root);' 'QHash<QString, QString> spellings;'
 fault cli "the last spelling of a show wins" src/plan/library.cpp \
