@@ -165,6 +165,86 @@ def user_session():
         check(tree(s.root) == before, f'the tree after undo: {tree(s.root)}')
 
 
+# A name typed by hand is edited without its extension, which stays; its sidecars take it whole.
+def typed_name():
+    def setup(root):
+        folders = make_season(os.path.join(root, 'Season'), 2)
+        for name in ('show.s01e01.720p.hdtv.x264-grp.nfo', 'Subs/English.srt'):
+            os.makedirs(os.path.dirname(os.path.join(root, 'Season', folders[0], name)),
+                        exist_ok=True)
+            open(os.path.join(root, 'Season', folders[0], name), 'w').close()
+        return folders
+
+    with Session(setup) as s:
+        page = s.page
+        page.open_folders('Season')
+        page.wait(lambda: targets(page) == ['1.mkv', '2.mkv'], 'two rows')
+        page.field('Sidecars').click()
+        s.driver.find_elements(By.CSS_SELECTOR, '#scroller .target')[0].send_keys(Keys.ENTER)
+        editor = s.driver.switch_to.active_element
+        cell = s.driver.find_elements(By.CSS_SELECTOR, '#scroller .target')[0]
+        check(editor.get_attribute('value') == '1' and cell.text.endswith('.mkv'),
+              f'the editor holds {editor.get_attribute("value")!r} beside {cell.text!r}')
+        editor.send_keys(Keys.CONTROL, 'a')
+        editor.send_keys('Harbour Lights - S02E07 - The Storm', Keys.ENTER)
+        name = 'Harbour Lights - S02E07 - The Storm'
+        page.wait(lambda: targets(page)[0] == name + '.mkv', 'the extension kept')
+        s.driver.find_elements(By.CSS_SELECTOR, '#scroller input[type=checkbox]')[1].click()
+        page.button('Process').click()
+        page.wait(lambda: '1 moved' in page.driver.find_element(By.ID, 'status').text,
+                  'the end of the run')
+        moved = sorted(f for f in tree(s.root) if f.startswith('Season/Harbour'))
+        check(moved == [f'Season/{name}.English.srt', f'Season/{name}.mkv',
+                        f'Season/{name}.nfo'], f'moved: {moved}')
+
+
+# Rows that cannot be episodes of the batch start unticked, and say why.
+def left_out():
+    def setup(root):
+        folders = make_season(os.path.join(root, 'Season'), 2)
+        for name in ('Show.S01.Extras/readme.txt',
+                     'Show.S01E03.720p-GRP/show.s01e03-sample.mkv'):
+            os.makedirs(os.path.dirname(os.path.join(root, 'Season', name)), exist_ok=True)
+            open(os.path.join(root, 'Season', name), 'w').close()
+        return folders
+
+    with Session(setup) as s:
+        page = s.page
+        page.open_folders('Season')
+        page.wait(lambda: len(page.rows()) == 4, 'four rows')
+        check(page.field('Filename:').get_attribute('value') == 'Show.S01E0%1.720p',
+              'the suggestion is ' + page.field('Filename:').get_attribute('value'))
+        shown = {row[0]: (row[3], row[4]) for row in page.rows()}
+        check(shown['Show.S01.Extras'] == ('left out: not a video', False) and
+              shown['Show.S01E03.720p-GRP'] == ('left out: a sample', False) and
+              shown[s.folders[0]][1], f'the rows: {shown}')
+        status = s.driver.find_element(By.ID, 'status').text
+        check('2 left unticked' in status, f'the status says {status}')
+
+
+# One release folder chosen is one release: the chooser says so, and it holds a video itself.
+def one_release():
+    def setup(root):
+        folders = make_season(root, 2)
+        os.makedirs(os.path.join(root, folders[0], 'Subs'))
+        open(os.path.join(root, folders[0], 'Subs', 'English.srt'), 'w').close()
+        return folders
+
+    with Session(setup) as s:
+        page = s.page
+        page.button('Open Folder(s)').click()
+        page.wait(lambda: s.driver.find_elements(
+            By.XPATH, f'//label[normalize-space()="{s.folders[0]}"]'), 'the release folders')
+        check(page.field('its subfolders are the releases').is_selected(),
+              'the root shown stands for its subfolders')
+        page.field(s.folders[0]).send_keys(' ')
+        page.wait(lambda: page.field('this folder is one release').is_selected(),
+                  'a folder holding a video taken for one release')
+        page.button('Choose').click()
+        page.wait(lambda: [r[1] for r in page.rows()] == [s.folders[0].lower() + '.mkv'],
+                  lambda: f'its video as the one row, not {page.rows()}')
+
+
 def login(rows):
     with Session(season(1), password='secret') as s:
         page = s.page
@@ -231,6 +311,9 @@ def phone_width():
 run('a user session: names follow, Process, undo', user_session)
 run('login: a wrong password, then the right one', login,
     [('wrong', 'Wrong password.', False), ('secret', '', True)])
+run('a name typed without its extension', typed_name)
+run('rows that cannot be episodes left unticked', left_out)
+run('one release folder chosen as one release', one_release)
 run('100,000 rows scrolled to the end and the middle', many_rows)
 run('the keyboard alone', keyboard)
 run('a phone width scrolls nothing sideways', phone_width)

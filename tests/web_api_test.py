@@ -189,8 +189,8 @@ def security_table(top):
     check("a target through a link out of the root", lines[0]["error"] == "outside the root" and
           not os.path.exists(f"{top}/outside/x.mkv"), lines)
     status, _, listing = server.request("GET", "/api/folders?" + query(root=0, path=""))
-    check("a link out of the root is not listed", listing == {"path": "", "folders": ["Season"]},
-          listing)
+    check("a link out of the root is not listed",
+          listing == {"path": "", "folders": ["Season"], "release": False}, listing)
 
     # Five wrong passwords from one address block it for a minute, that address only.
     server.cookie = None
@@ -517,7 +517,55 @@ def garbage(top):
     check("stops on SIGTERM", code == 0, code)
 
 
-for case in [security_table, session_flow, tls, settings_and_times, two_clients, races, garbage]:
+def newcomer(top):
+    """What a newcomer's season holds beside its episodes."""
+    root = season(top, [1, 2])
+    write(f"{root}/Season/Show.S01E01.720p-GRP/show.s01e01.nfo")
+    write(f"{root}/Season/Show.S01E01.720p-GRP/Subs/English.srt")
+    extras = season(f"{top}/extras", [2, 3, 4])
+    os.remove(f"{extras}/Season/Show.S01E03.720p-GRP/show.s01e03.mkv")
+    for spoiler in ["Show.S01E03.720p-GRP/show.s01e03-sample.mkv", "Sample/show.s01e04.mkv",
+                    "Show.S01E02.720p-GRP/Subs/English.srt", "Show.S01E02.720p-GRP/Sample/s.mkv",
+                    "Show - S01E01.mkv",
+                    "Show.S01.Extras/readme.txt", "Behind.The.Scenes/interview.mkv"]:
+        write(f"{extras}/Season/{spoiler}", 5000)
+    server = Server(top, [root, extras])
+    server.login()
+    _, _, scan = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})
+    # A name typed without the extension: the sidecars take it whole, nothing cut.
+    status, lines, last = apply(server, scan["scan"], {
+        "filename": "x", "output": "y", "sidecars": True, "unticked": [1],
+        "targets": {"0": "Show - The Storm"}})
+    check("sidecars of a name typed without extension", sorted(os.listdir(f"{root}/Season")) == [
+        "Show - The Storm", "Show - The Storm.English.srt", "Show - The Storm.nfo",
+        "Show.S01E01.720p-GRP", "Show.S01E02.720p-GRP"], (lines, os.listdir(f"{root}/Season")))
+
+    # Rows that cannot be episodes of the batch are named with their reason, and the pattern is
+    # suggested from the others.
+    _, _, scan = server.request("POST", "/api/scans", {"root": 1, "folders": ["Season"]})
+    check("rows left out of the batch", scan["suggestion"]["filename"] == "Show.S01E0%1.720p" and
+          sorted((r["folder"], r["reason"]) for r in scan["left_out"]) == [
+              ("Behind.The.Scenes", "unlike the others"), ("Sample", "a sample"),
+              ("Show.S01.Extras", "not a video"), ("Show.S01E03.720p-GRP", "a sample")], scan)
+
+    # A folder that holds a video, beside Subs and Sample, looks like one release; a season that
+    # holds an episode moved out of its release folder does not. Chosen as one release, it is
+    # one, not its Subs folder.
+    one = "Season/Show.S01E02.720p-GRP"
+    listed = [server.request("GET", "/api/folders?" + query(root=1, path=path))[2]["release"]
+              for path in [one, "Season"]]
+    check("a release folder and a season told apart", listed == [True, False], listed)
+    for release, files in [(True, ["show.s01e02.mkv"]), (False, ["s.mkv", "English.srt"])]:
+        _, _, scan = server.request("POST", "/api/scans", {"root": 1, "folders": [one],
+                                                           "release": release})
+        _, _, rows = server.request("GET", f"/api/scans/{scan['scan']}/rows?" + query(
+            filename="x", output="y"))
+        check(f"one folder, release {release}", [r["file"] for r in rows["rows"]] == files, rows)
+    server.stop()
+
+
+for case in [security_table, session_flow, tls, settings_and_times, two_clients, races, garbage,
+             newcomer]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()
         try:

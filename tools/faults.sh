@@ -364,7 +364,7 @@ fault naming,cli "a run's last episode left out of its name" src/naming/release.
 fault cli "a sample moved as a sidecar" src/plan/library.cpp \
     'return naming::IsSample(sidecar.file.name);' 'return false;'
 fault cli "a release folder holding only a sample placed" src/plan/library.cpp \
-    'if (naming::IsSample(release.fileName) || naming::IsSample(LastName(release.folder))) {' 'if (false) {'
+    'if (IsSampleRelease(release.folder, release.fileName)) {' 'if (false) {'
 fault cli "a show's folder in the library spelled anew" src/plan/library.cpp \
     'QHash<QString, QString> spellings = ShowFolders(root);' 'QHash<QString, QString> spellings;'
 fault cli "the last spelling of a show wins" src/plan/library.cpp \
@@ -462,6 +462,33 @@ fault web_api "a malformed request's connection reset" src/web/transport.cpp \
 fault web_api "the reason a row failed replaced by a word" src/web/api.cpp \
     '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}' \
     '{QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(QStringLiteral("failed"))}'
+
+# What a newcomer's page meets: names typed by hand, one release chosen, rows left out.
+fault web_api "a typed name's sidecars cut by an extension it lacks" src/plan/plan.cpp \
+    'row.target.endsWith(extension, Qt::CaseInsensitive)' 'true'
+fault page "the page drops the extension of a name typed without one" src/web/page/page.js \
+    'extensionOf(typed) ? typed : typed + editing.extension' 'typed'
+fault web_api "a sample's release left out for another reason" src/plan/plan.cpp \
+    'if (IsSampleRelease(folder, fileNames.at(i)))' 'if (false)'
+fault web_api "a release whose file is no video taken into the batch" src/plan/plan.cpp \
+    'else if (!naming::IsVideo(fileNames.at(i)))' 'else if (false)'
+fault web_api "a release unlike the others taken into the batch" src/plan/plan.cpp \
+    'if (count.value(common) < 2)' 'if (true)'
+fault web_api "the suggestion made from the rows left out too" src/web/api.cpp \
+    'plan::SuggestedPattern(batch, scan->base);' 'plan::SuggestedPattern(texts, scan->base);'
+fault page "the page ticks a row left out of the batch" src/web/page/page.js \
+    'for (const r of leftOut) state.unticked.add(r.row);' ''
+fault web_api "one folder chosen as a release taken for its subfolders" src/web/api.cpp \
+    'plan::TakeFolders(chosen, release.toBool(), QString(), &bounds);' \
+    'plan::TakeFolders(chosen, false, QString(), &bounds);'
+fault web_api "a folder's video file not seen by the chooser" src/web/api.cpp \
+    'found = true;' ''
+fault web_api "a release folder's sample taken for a release of its own" src/web/api.cpp \
+    'return !naming::IsSample(name.toString()) &&' 'return'
+fault web_api "a season that holds a moved episode taken for one release" src/web/api.cpp \
+    'HoldsVideo(root.fd, Join(path, name.toString()));' 'false;'
+fault page "the chooser's one release never asked for" src/web/page/page.js \
+    "const release = ticked.length <= 1 && \$('chooser-one').checked;" 'const release = false;'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

@@ -355,6 +355,20 @@ bool IsSample(QStringView name)
     return false;
 }
 
+bool IsVideo(QStringView fileName)
+{
+    static const QStringList extensions{
+        QStringLiteral("3gp"),  QStringLiteral("asf"),  QStringLiteral("avi"),
+        QStringLiteral("divx"), QStringLiteral("flv"),  QStringLiteral("m2ts"),
+        QStringLiteral("m4v"),  QStringLiteral("mkv"),  QStringLiteral("mov"),
+        QStringLiteral("mp4"),  QStringLiteral("mpeg"), QStringLiteral("mpg"),
+        QStringLiteral("mts"),  QStringLiteral("ogv"),  QStringLiteral("rmvb"),
+        QStringLiteral("ts"),   QStringLiteral("vob"),  QStringLiteral("webm"),
+        QStringLiteral("wmv")};
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot >= 0 && extensions.contains(fileName.mid(dot + 1), Qt::CaseInsensitive);
+}
+
 QString ShowKey(QStringView show)
 {
     QString key;

@@ -47,6 +47,9 @@ ReleaseFields ReadReleaseName(QStringView name, int lastYear);
 // Whether a file or folder name holds "sample" (any case) as a word of its own.
 bool IsSample(QStringView name);
 
+// Whether a file's name ends in the extension of a video container (any case): .mkv, .mp4, .avi…
+bool IsVideo(QStringView fileName);
+
 // What two spellings of one show share: its letters and digits, case folded.
 QString ShowKey(QStringView show);
 

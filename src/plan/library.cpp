@@ -32,12 +32,6 @@ QHash<QString, QString> ShowFolders(const QString &root)
     return spellings;
 }
 
-// The last component of a release folder's text.
-QStringView LastName(const QString &folder)
-{
-    return QStringView(folder).mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 } // namespace
 
 QString EpisodeLayout()
@@ -89,7 +83,7 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
     files::ScanReleaseFolders(
         root, std::move(releaseFolders),
         [&](files::ReleaseFile &&release) {
-            if (naming::IsSample(release.fileName) || naming::IsSample(LastName(release.folder))) {
+            if (IsSampleRelease(release.folder, release.fileName)) {
                 library.onlySample.append(release.folder);
                 return;
             }

@@ -5,6 +5,7 @@
 
 #include "journal.h"
 #include "naming.h"
+#include "release.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,6 +75,12 @@ std::optional<QSet<QString>> ListFolded(const QString &folder)
         names.insert(Folded(QFile::decodeName(entry->d_name)));
     ::closedir(dir);
     return names;
+}
+
+// The last component of a release folder's text.
+QStringView LastName(const QString &folder)
+{
+    return QStringView(folder).mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 } // namespace
@@ -194,11 +201,14 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
     row.target = target;
     row.targetPath = rootDir.absoluteFilePath(row.target);
     if (sidecars) {
-        // The target text ends in the chosen file's extension, as its name does.
-        const qsizetype extension = FileExtension(release.fileName).size();
-        const QString targetStem = row.target.chopped(extension);
-        for (const files::Sidecar &file :
-             files::Sidecars(release.absolutePath, release.fileName.chopped(extension), within)) {
+        // A target from the patterns ends in the chosen file's extension; one typed by hand may
+        // not, and then none of it is cut.
+        const QString extension = FileExtension(release.fileName);
+        const QString targetStem = row.target.endsWith(extension, Qt::CaseInsensitive)
+                                       ? row.target.chopped(extension.size())
+                                       : row.target;
+        for (const files::Sidecar &file : files::Sidecars(
+                 release.absolutePath, release.fileName.chopped(extension.size()), within)) {
             const QString sidecarTarget = targetStem + file.suffix;
             row.sidecars.append({file, sidecarTarget, rootDir.absoluteFilePath(sidecarTarget)});
         }
@@ -241,6 +251,52 @@ Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString
         intake.root = root;
     intake.root = files::WithTrailingSlash(intake.root);
     return intake;
+}
+
+bool IsSampleRelease(const QString &folder, const QString &fileName)
+{
+    return naming::IsSample(fileName) || naming::IsSample(LastName(folder));
+}
+
+QStringList LeftOut(const QStringList &folders, const QStringList &fileNames)
+{
+    QStringList reasons;
+    // The first word of each video's folder, letters and digits case folded, and how many
+    // folders begin with it.
+    QStringList words;
+    QHash<QString, int> count;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString &folder = folders.at(i);
+        QString reason;
+        if (IsSampleRelease(folder, fileNames.at(i)))
+            reason = QStringLiteral("a sample");
+        else if (!naming::IsVideo(fileNames.at(i)))
+            reason = QStringLiteral("not a video");
+        reasons.append(reason);
+        QString word;
+        for (const QChar c : LastName(folder)) {
+            if (!c.isLetterOrNumber())
+                break;
+            word += c.toCaseFolded();
+        }
+        words.append(word);
+        if (reasons.constLast().isEmpty())
+            ++count[word];
+    }
+    // A word that only one folder has is no batch's: then nothing is unlike the others.
+    QString common;
+    for (auto it = count.cbegin(); it != count.cend(); ++it) {
+        if (it.value() > count.value(common) ||
+            (it.value() == count.value(common) && it.key() < common))
+            common = it.key();
+    }
+    if (count.value(common) < 2)
+        return reasons;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        if (reasons.at(i).isEmpty() && words.at(i) != common)
+            reasons[i] = QStringLiteral("unlike the others");
+    }
+    return reasons;
 }
 
 QString SuggestedPattern(const QStringList &folders, const QString &root)

@@ -83,6 +83,15 @@ struct Intake
 Intake TakeFolders(const QStringList &folders, bool eachIsRelease, const QString &root,
                    const files::Bounds *within = nullptr);
 
+// Whether a release's chosen file or its folder (the last component) is named as a sample.
+bool IsSampleRelease(const QString &folder, const QString &fileName);
+
+// Why each release (its folder's text and its chosen file's name, index by index) cannot be one
+// of a batch of episodes, or empty where it can: "a sample"; "not a video" where its file is
+// none; "unlike the others" where its folder's first word is not the one that most other
+// releases' folders begin with. The batch's pattern is suggested from the others alone.
+QStringList LeftOut(const QStringList &folders, const QStringList &fileNames);
+
 // The window's suggestion of a filename pattern from the folder texts of the releases found
 // under root (files::ReleaseFile::folder); empty without any.
 QString SuggestedPattern(const QStringList &folders, const QString &root);

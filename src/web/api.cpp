@@ -6,6 +6,7 @@
 #include "confine.h"
 #include "naming.h"
 #include "plan.h"
+#include "release.h"
 #include "undo.h"
 
 #include <QDir>
@@ -20,8 +21,10 @@
 #include <climits>
 #include <optional>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sodium.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace web {
@@ -72,6 +75,33 @@ Reply PathError(const QString &problem)
 QString Join(const QString &folder, const QString &name)
 {
     return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+// Whether the folder at path beneath the folder open at rootFd holds a video file itself.
+bool HoldsVideo(int rootFd, const QString &path)
+{
+    const int fd = OpenBeneath(rootFd, path, O_RDONLY | O_DIRECTORY);
+    DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    bool found = false;
+    while (const dirent *entry = ::readdir(dir)) {
+        struct stat st;
+        if (entry->d_name[0] == '.' || !naming::IsVideo(QFile::decodeName(entry->d_name)))
+            continue;
+        if (entry->d_type == DT_REG ||
+            (entry->d_type == DT_UNKNOWN &&
+             ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+             S_ISREG(st.st_mode))) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
 }
 
 QString RandomId()
@@ -195,15 +225,28 @@ Reply Api::Folders(const QString &rootId, const QString &path) const
         if (Beneath(root.fd, Join(path, name)))
             names.append(name);
     }
-    return Ok(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("folders"), names}});
+    // One release folder holds a video itself, and no subfolder but a sample's holds one: a
+    // season that holds the episodes moved out of its release folders is still a season.
+    const bool release = HoldsVideo(root.fd, path) &&
+                         std::none_of(names.cbegin(), names.cend(), [&](const QJsonValue &name) {
+                             return !naming::IsSample(name.toString()) &&
+                                    HoldsVideo(root.fd, Join(path, name.toString()));
+                         });
+    return Ok(QJsonObject{{QStringLiteral("path"), path},
+                          {QStringLiteral("folders"), names},
+                          {QStringLiteral("release"), release}});
 }
 
 Reply Api::Scan(const QJsonObject &request)
 {
     const std::optional<int> id = Integer(request.value(QLatin1String("root")));
     const QJsonValue folders = request.value(QLatin1String("folders"));
-    if (!id || !folders.isArray() || folders.toArray().isEmpty())
-        return Error(400, QStringLiteral("expected {\"root\": ID, \"folders\": [PATH, ...]}"));
+    // Whether one folder chosen is a release itself, rather than standing for its subfolders.
+    const QJsonValue release = request.value(QLatin1String("release"));
+    if (!id || !folders.isArray() || folders.toArray().isEmpty() ||
+        !(release.isUndefined() || release.isBool()))
+        return Error(400, QStringLiteral("expected {\"root\": ID, \"folders\": [PATH, ...], "
+                                         "\"release\": false}"));
     if (*id >= roots.size())
         return Error(404, QStringLiteral("no such root"));
     const std::shared_ptr<Root> root = roots.at(*id);
@@ -226,7 +269,7 @@ Reply Api::Scan(const QJsonObject &request)
 
     // A folder and its subfolders are listed beneath the root, and so is every release folder.
     const files::Bounds bounds = root->Bounds();
-    plan::Intake intake = plan::TakeFolders(chosen, false, QString(), &bounds);
+    plan::Intake intake = plan::TakeFolders(chosen, release.toBool(), QString(), &bounds);
     // Several folders, one of them the root itself, have a common parent above the root.
     if (!root->Holds(QDir::cleanPath(intake.root)))
         intake.root = root->slashed;
@@ -234,17 +277,32 @@ Reply Api::Scan(const QJsonObject &request)
     scan->root = root;
     scan->base = intake.root;
     QStringList texts;
+    QStringList fileNames;
     QList<files::SkippedFolder> skipped;
     // A release folder, or its chosen file, may be a link that leads out of the root.
     files::ScanReleaseFolders(
         scan->base, std::move(intake.releaseFolders),
         [&](files::ReleaseFile &&release) {
             texts.append(release.folder);
+            fileNames.append(release.fileName);
             scan->rows.append(
                 {int(scan->rows.size()), release.folder, release.fileName, release.id});
         },
         &skipped, &bounds);
-    const QString suggestion = plan::SuggestedPattern(texts, scan->base);
+    // The rows that cannot be episodes of this batch are named, for the page to leave them
+    // unticked, and the pattern is suggested from the others.
+    const QStringList reasons = plan::LeftOut(texts, fileNames);
+    QStringList batch;
+    QJsonArray leftOut;
+    for (int i = 0; i < reasons.size(); ++i) {
+        if (reasons.at(i).isEmpty())
+            batch.append(texts.at(i));
+        else
+            leftOut.append(QJsonObject{{QStringLiteral("row"), scan->rows.at(i).id},
+                                       {QStringLiteral("folder"), texts.at(i)},
+                                       {QStringLiteral("reason"), reasons.at(i)}});
+    }
+    const QString suggestion = plan::SuggestedPattern(batch, scan->base);
 
     QJsonArray skippedList;
     for (const files::SkippedFolder &folder : std::as_const(skipped))
@@ -263,7 +321,8 @@ Reply Api::Scan(const QJsonObject &request)
                           {QStringLiteral("suggestion"),
                            QJsonObject{{QStringLiteral("filename"), suggestion},
                                        {QStringLiteral("output"), QStringLiteral("%1")}}},
-                          {QStringLiteral("skipped"), skippedList}});
+                          {QStringLiteral("skipped"), skippedList},
+                          {QStringLiteral("left_out"), leftOut}});
 }
 
 std::shared_ptr<Api::ScanData> Api::FindScan(const QString &id)

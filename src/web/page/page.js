@@ -24,6 +24,7 @@ const state = {
     typed: new Map(), // row id -> target name typed by hand
     unticked: new Set(), // row ids
     failed: new Map(), // row id -> why its move failed
+    leftOut: new Map(), // row id -> why the row cannot be an episode of the batch
     pending: null, // {generation, offset, limit, controller}
     pool: [], // the row elements, position p drawn by pool[p % pool.length]
     rowHeight: 0,
@@ -193,7 +194,9 @@ function fill(element, position) {
     target.classList.toggle('typed', typed !== undefined);
     // A name typed by hand is checked only when it moves; the server's conflict was for its own.
     const failed = state.failed.get(row.row);
-    const why = failed ? `not moved: ${failed}` : (typed === undefined && row.conflict) || '';
+    const left = state.leftOut.get(row.row);
+    const why = failed ? `not moved: ${failed}` : left ? `left out: ${left}`
+        : (typed === undefined && row.conflict) || '';
     const sidecars = row.sidecars || [];
     const more = sidecars.length ? `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`
         : '';
@@ -300,17 +303,30 @@ spacer.addEventListener('change', (event) => {
 
 // --- Names typed by hand -----------------------------------------------------------------------
 
+// The extension of a name: a last dot followed by up to four letters or digits, a letter among
+// them, so that "S01E01" or "Mr. Robot" is no extension.
+function extensionOf(name) {
+    const match = /\.(?=[^.]*[a-z])[a-z0-9]{1,4}$/i.exec(name);
+    return match ? match[0] : '';
+}
+
+// As a file manager renames: the name is edited without its extension, shown beside the field,
+// which stays unless another is typed.
 function startEditing(element) {
     stopEditing(true);
     const {target, name} = element.parts;
     const editor = document.createElement('input');
     editor.type = 'text';
     editor.className = 'editor';
-    editor.value = name.textContent;
+    const extension = extensionOf(name.textContent);
+    editor.value = name.textContent.slice(0, name.textContent.length - extension.length);
     editor.setAttribute('aria-label', `Target filename for ${element.parts.folder.textContent}`);
-    state.editing = {id: element.rowId, element, editor};
+    const shown = document.createElement('span');
+    shown.className = 'extension';
+    shown.textContent = extension;
+    state.editing = {id: element.rowId, element, editor, extension, shown};
     name.hidden = true;
-    target.append(editor);
+    target.append(editor, shown);
     editor.focus();
     editor.select();
     editor.addEventListener('keydown', (event) => {
@@ -328,8 +344,10 @@ function stopEditing(keep, redraw = true) {
     const editing = state.editing;
     if (!editing) return;
     state.editing = null;
-    if (keep) state.typed.set(editing.id, editing.editor.value);
+    const typed = editing.editor.value;
+    if (keep) state.typed.set(editing.id, extensionOf(typed) ? typed : typed + editing.extension);
     editing.editor.remove();
+    editing.shown.remove();
     editing.element.parts.name.hidden = false;
     if (redraw) fill(editing.element, editing.element.position);
 }
@@ -379,7 +397,7 @@ spacer.addEventListener('keydown', (event) => {
 
 // --- Open Folder(s) ----------------------------------------------------------------------------
 
-const chooser = {root: 0, path: ''};
+const chooser = {root: 0, path: '', release: false, asked: 0};
 
 function joinPath(base, name) {
     return base ? `${base}/${name}` : name;
@@ -396,6 +414,7 @@ async function listFolders() {
         $('chooser-path').textContent = `Error: ${error.message}`;
         return;
     }
+    chooser.release = answer.release;
     const root = state.roots.find((r) => r.id === chooser.root);
     $('chooser-path').textContent = joinPath(root ? root.path : '', chooser.path);
     $('chooser-up').disabled = chooser.path === '';
@@ -403,6 +422,7 @@ async function listFolders() {
         const item = document.createElement('li');
         const tick = document.createElement('input');
         tick.type = 'checkbox';
+        tick.addEventListener('change', describeChoice);
         tick.id = `folder-${i}`;
         tick.value = name;
         const label = document.createElement('label');
@@ -419,6 +439,31 @@ async function listFolders() {
         item.append(tick, label, into);
         return item;
     }));
+    describeChoice();
+}
+
+// Says what Choose will do. One folder, the one ticked or else the one shown, stands for its
+// subfolders or is one release itself, as picked; one that looks like a release folder is taken
+// for one unless the user picks otherwise. Several ticked are one release each.
+async function describeChoice() {
+    const ticked = [...$('chooser-list').querySelectorAll('input:checked')];
+    const asked = ++chooser.asked;
+    $('chooser-mode').hidden = ticked.length > 1;
+    $('chooser-several').hidden = ticked.length <= 1;
+    if (ticked.length > 1) return;
+    const path = ticked.length ? joinPath(chooser.path, ticked[0].value) : chooser.path;
+    const root = state.roots.find((r) => r.id === chooser.root);
+    $('chooser-which').textContent = `${path || (root ? root.path : '')}:`;
+    let release = chooser.release;
+    if (ticked.length) {
+        try {
+            release = (await api(`/api/folders?${new URLSearchParams({root: chooser.root,
+                                                                     path})}`)).release;
+        } catch (error) {
+            release = false;
+        }
+    }
+    if (asked === chooser.asked) $(release ? 'chooser-one' : 'chooser-subfolders').checked = true;
 }
 
 $('open').addEventListener('click', () => {
@@ -445,21 +490,22 @@ $('chooser-up').addEventListener('click', () => {
 $('chooser-cancel').addEventListener('click', () => $('chooser').close());
 
 // As the window's dialog: one folder chosen (or none, meaning the one shown) stands for its
-// subfolders; several are the release folders themselves.
+// subfolders, unless picked as one release; several are the release folders themselves.
 $('chooser-choose').addEventListener('click', () => {
     const ticked = [...$('chooser-list').querySelectorAll('input:checked')];
     const folders = ticked.length ? ticked.map((t) => joinPath(chooser.path, t.value))
         : [chooser.path];
+    const release = ticked.length <= 1 && $('chooser-one').checked;
     $('chooser').close();
-    scan(folders);
+    scan(folders, release);
 });
 
-async function scan(folders) {
+async function scan(folders, release) {
     say('Reading folders…');
     let answer;
     try {
         answer = await api('/api/scans', {method: 'POST',
-                                          body: {root: chooser.root, folders}});
+                                          body: {root: chooser.root, folders, release}});
     } catch (error) {
         failSay(error);
         return;
@@ -470,6 +516,10 @@ async function scan(folders) {
     state.typed.clear();
     state.unticked.clear();
     state.failed.clear();
+    // Rows that cannot be episodes of the batch start unticked, every one of them, drawn or not.
+    const leftOut = answer.left_out || [];
+    state.leftOut = new Map(leftOut.map((r) => [r.row, r.reason]));
+    for (const r of leftOut) state.unticked.add(r.row);
     if (filenameEdit.value === '' && answer.rows > 0) {
         filenameEdit.value = answer.suggestion.filename;
         outputEdit.value = answer.suggestion.output;
@@ -482,7 +532,8 @@ async function scan(folders) {
     }));
     $('skipped-area').hidden = skipped.length === 0;
     $('progress-area').hidden = true;
-    say(`${answer.rows} ${answer.rows === 1 ? 'row' : 'rows'}`);
+    say(`${answer.rows} ${answer.rows === 1 ? 'row' : 'rows'}` + (leftOut.length
+        ? `, ${leftOut.length} left unticked: they cannot be episodes of this batch` : ''));
     processButton.disabled = false;
     scroller.scrollTop = 0;
     forget();
