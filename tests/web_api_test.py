@@ -18,6 +18,7 @@ import tempfile
 import threading
 import time
 import urllib.parse
+import urllib.request
 
 SERVER, CLI = sys.argv[1], sys.argv[2]
 PASSWORD = "correct horse"
@@ -380,6 +381,14 @@ def settings_and_times(top):
                              env=env, capture_output=True, text=True, timeout=30)
     check("--listen with a name that does not resolve", unknown.returncode == 2 and
           "cannot resolve 'no-such-name.invalid'" in unknown.stderr, unknown.stderr)
+    port = int(first.rsplit(":", 1)[1].strip("/\n"))
+    second = subprocess.run([SERVER, "--root", root, "--listen", f"127.0.0.1:{port}"], env=env,
+                            capture_output=True, text=True, timeout=30)
+    check("a port already in use", second.returncode == 2 and
+          f"address in use: 127.0.0.1:{port}\n" in second.stderr, second.stderr)
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=30) as page:
+        check("the first server still serves", page.status == 200)
+
 
 
 def two_clients(top):

@@ -653,14 +653,20 @@ int ServeHttp(const Listen &listen, Handler &handler, QString *error)
         acceptor.bind(endpoint, failed);
     if (!failed)
         acceptor.listen(net::socket_base::max_listen_connections, failed);
+    const std::string shownHost =
+        endpoint.address().is_v6() ? '[' + listen.address + ']' : listen.address;
+    // SO_REUSEADDR lets a restart bind while the last run's connections linger, never a second
+    // server beside a listening one: that is refused, so answers never alternate between two.
     if (failed) {
-        *error = QStringLiteral("cannot listen on %1:%2")
-                     .arg(QString::fromStdString(listen.address))
+        *error = QStringLiteral("%1 %2:%3")
+                     .arg(failed == net::error::address_in_use
+                              ? QStringLiteral("address in use:")
+                              : QStringLiteral("cannot listen (%1) on")
+                                    .arg(QString::fromStdString(failed.message())))
+                     .arg(QString::fromStdString(shownHost))
                      .arg(listen.port);
         return 2;
     }
-    const std::string shownHost =
-        endpoint.address().is_v6() ? '[' + listen.address + ']' : listen.address;
     std::fprintf(stderr, "listening on %s://%s:%d/\n", tls ? "https" : "http", shownHost.c_str(),
                  acceptor.local_endpoint().port());
     std::fflush(stderr);
