@@ -166,7 +166,7 @@ def user_session():
 
 
 def login(rows):
-    with Session(season(1), password='secret') as s:
+    with Session(season(1), password='secret words') as s:
         page = s.page
         for password, message, app_shown in rows:
             page.wait(lambda: page.field('Password:').is_displayed(), 'the login form')
@@ -230,7 +230,7 @@ def phone_width():
 
 run('a user session: names follow, Process, undo', user_session)
 run('login: a wrong password, then the right one', login,
-    [('wrong', 'Wrong password.', False), ('secret', '', True)])
+    [('wrong', 'Wrong password.', False), ('secret words', '', True)])
 run('100,000 rows scrolled to the end and the middle', many_rows)
 run('the keyboard alone', keyboard)
 run('a phone width scrolls nothing sideways', phone_width)

@@ -8,6 +8,7 @@ import fcntl
 import http.client
 import json
 import os
+import pty
 import random
 import signal
 import socket
@@ -388,6 +389,24 @@ def settings_and_times(top):
           f"address in use: 127.0.0.1:{port}\n" in second.stderr, second.stderr)
     with urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=30) as page:
         check("the first server still serves", page.status == 200)
+
+    # A short password is refused from standard input, and asked again at a terminal.
+    env["XDG_CONFIG_HOME"] = f"{top}/short"
+    short = subprocess.run([SERVER, "--set-password"], input=b"seven77\n", env=env,
+                           capture_output=True, timeout=30)
+    check("a short password from standard input", short.returncode == 2 and
+          b"at least 8 characters" in short.stderr and not os.path.exists(f"{top}/short"),
+          short.stderr)
+    main, terminal = pty.openpty()
+    asked = subprocess.Popen([SERVER, "--set-password"], stdin=terminal, env=env,
+                             stderr=subprocess.PIPE)
+    os.write(main, b"seven77\neight888\neight888\n")
+    stored = asked.wait(timeout=30) == 0 and "password =" in open(
+        f"{top}/short/move-rename/web.conf").read()
+    check("a short password asked again at a terminal", stored and asked.stderr.read().count(
+        b"Password: ") == 2, stored)
+    os.close(main)
+    os.close(terminal)
 
 
 

@@ -459,6 +459,10 @@ fault web_api "the reason a row failed replaced by a word" src/web/api.cpp \
 # The web server as a newcomer meets it: its port, its password, its Host on every address.
 fault web_api "a port in use reported as any other failure to listen" src/web/transport.cpp \
     'failed == net::error::address_in_use' 'false'
+fault web_api "a short password stored" src/web/main.cpp \
+    'if (QString::fromUtf8(password).toUcs4().size() >= kShortestPassword)' 'if (true)'
+fault web_api "a short password at a terminal not asked again" src/web/main.cpp \
+    'if (!terminal || !std::cin)' 'if (true)'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.
