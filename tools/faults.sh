@@ -278,7 +278,7 @@ fault cli "skipped folders not listed" src/cli/cli.cpp \
 
 # The web server.
 fault web_api "the web server takes any Host" src/web/routes.cpp \
-    'if (!allowedHosts.contains(HostPart(host)))' 'if (false)'
+    'if (!allowedHosts.contains(HostPart(host)) && !reachedAt)' 'if (false)'
 fault web_api "the web server takes a foreign Origin" src/web/routes.cpp \
     'if (req.Has("origin") &&' 'if (false &&'
 fault web_api "the web server takes a change without a JSON body" src/web/routes.cpp \
@@ -463,6 +463,15 @@ fault web_api "a short password stored" src/web/main.cpp \
     'if (QString::fromUtf8(password).toUcs4().size() >= kShortestPassword)' 'if (true)'
 fault web_api "a short password at a terminal not asked again" src/web/main.cpp \
     'if (!terminal || !std::cin)' 'if (true)'
+fault web_api "on every address, the address reached at refused as the Host" src/web/routes.cpp \
+    'everyAddress && HostPart(host) ==' 'false && HostPart(host) =='
+fault web_api "the Host compared with the client's address, not the server's" \
+    src/web/transport.cpp 'Lowest().socket().local_endpoint(ignored)' \
+    'Lowest().socket().remote_endpoint(ignored)'
+fault web_api "on \"::\", an IPv4 client's address taken as mapped" src/web/transport.cpp \
+    'local.is_v6() && local.to_v6().is_v4_mapped()' 'false'
+fault web_api "a browser refused by its Host gets JSON" src/web/routes.cpp \
+    'return req.Header("accept").find("text/html") != std::string::npos ||' 'return false &&'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.
