@@ -74,16 +74,18 @@ const char *ContentType(const QString &name)
 Response HostRefusalPage(const QString &name)
 {
     const QString shown = name.isEmpty() ? QStringLiteral("NAME") : name.toHtmlEscaped();
-    const QString page = QStringLiteral(
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        "<title>Move &amp; Rename: unknown name</title></head><body>\n"
-        "<h1>Move &amp; Rename is not reached by the name %1</h1>\n"
-        "<p>The server answers only to the names it knows, so that a page of another site "
-        "cannot reach it under a name of its own. If %1 is this server's name, add the line</p>\n"
-        "<pre>host = %1</pre>\n"
-        "<p>to its settings file <code>web.conf</code> (in <code>~/.config/move-rename/</code> "
-        "of the user it runs as) and start it again.</p>\n</body></html>\n")
-                             .arg(shown);
+    const QString page =
+        QStringLiteral(
+            "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+            "<title>Move &amp; Rename: unknown name</title></head><body>\n"
+            "<h1>Move &amp; Rename is not reached by the name %1</h1>\n"
+            "<p>The server answers only to the names it knows, so that a page of another site "
+            "cannot reach it under a name of its own. If %1 is this server's name, add the "
+            "line</p>\n"
+            "<pre>host = %1</pre>\n"
+            "<p>to its settings file <code>web.conf</code> (in <code>~/.config/move-rename/</code> "
+            "of the user it runs as) and start it again.</p>\n</body></html>\n")
+            .arg(shown);
     return {403, ContentType(QStringLiteral("x.html")), page.toUtf8(), {}, {}};
 }
 

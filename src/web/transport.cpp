@@ -276,9 +276,10 @@ private:
         beast::error_code ignored;
         const net::ip::address local = Lowest().socket().local_endpoint(ignored).address();
         // On "::", an IPv4 client arrives at "::ffff:10.0.0.1" but asked for "10.0.0.1".
-        request.local = local.is_v6() && local.to_v6().is_v4_mapped()
-                            ? net::ip::make_address_v4(net::ip::v4_mapped, local.to_v6()).to_string()
-                            : local.to_string();
+        request.local =
+            local.is_v6() && local.to_v6().is_v4_mapped()
+                ? net::ip::make_address_v4(net::ip::v4_mapped, local.to_v6()).to_string()
+                : local.to_string();
         if (buffer.size() > 0)
             return ReadHeader();
         Lowest().expires_after(seconds(Limits::kIdleSeconds));
