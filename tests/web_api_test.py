@@ -318,8 +318,9 @@ def session_flow(top):
     check("moved rows leave the scan", [r["row"] for r in answer["rows"]] == [1, 2, 3], answer)
 
     status, _, history = server.request("GET", "/api/journals")
-    check("history", [(j["journal"], j["moved"], j["undone"], j["root"]) for j in history] == [
-        (last["journal"], 1, "no", 0)], history)
+    check("history", [(j["journal"], j["moved"], j["undone"], j["root"], j["folder"], j["done"])
+                      for j in history] == [(last["journal"], 1, "no", 0, "Season",
+                                             {"moved": 1})], history)
     status, _, preview = server.request("POST", "/api/undo", {"journal": last["journal"]})
     check("undo preview, relative to the root", preview["rows"] == [{
         "now_at": "Season/Pilot.mkv", "back_to": "Season/Show.S01E01.720p-GRP/show.s01e01.mkv",
@@ -352,6 +353,13 @@ def session_flow(top):
     source = f"{root}/Season/Show.S01E02.720p-GRP/show.s01e02.mkv"
     check("hard links into new folders", last["moved"] == 3 and os.path.exists(source) and
           os.path.samefile(source, f"{root}/Season/Show/S1/E2.mkv"), (lines, last))
+    status, _, history = server.request("GET", "/api/journals")
+    check("history in the action's words", history[0]["done"] == {"hard-linked": 3}, history)
+    status, _, preview = server.request("POST", "/api/undo", {"journal": last["journal"]})
+    check("an undo's folders told from its files", [r["now_at"] for r in preview["rows"] if
+                                                   r.get("folder")] == ["Season/Show/S1",
+                                                                        "Season/Show"] and
+          sum(not r.get("folder") for r in preview["rows"]) == 3, preview)
     status, _, answer = server.request("POST", "/api/undo", {"journal": last["journal"],
                                                              "apply": True})
     check("undo of the links and their folders", answer["failed"] == 0 and

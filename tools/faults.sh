@@ -473,6 +473,20 @@ fault web_api "on \"::\", an IPv4 client's address taken as mapped" src/web/tran
 fault web_api "a browser refused by its Host gets JSON" src/web/routes.cpp \
     'return req.Header("accept").find("text/html") != std::string::npos ||' 'return false &&'
 
+# The history and the undo preview, as the page shows them.
+fault web_api,page "the history counts a run's rows in its action's name, not what was done" \
+    src/web/api.cpp '++done[files::ActionDone(entry.how.value_or(entry.action))];' \
+    '++done[QStringLiteral("moved")];'
+fault web_api,page "the history names no folder" src/web/api.cpp \
+    '{QStringLiteral("folder"), RunFolder(*journal, within)},' \
+    '{QStringLiteral("folder"), QString()},'
+fault web_api,page "an undo's folders not told from its files" src/web/api.cpp \
+    'if (row.source.isEmpty()) // a folder the run made' 'if (false)'
+fault page "a run that changed nothing offers Undo" src/web/page/page.js \
+    'if (j.moved === 0) return item;' 'if (false) return item;'
+fault page "the undo preview opens scrolled to its end" src/web/page/page.css \
+    '.undo-list { max-height: 50vh; overflow-y: auto; }' '.undo-list { }'
+
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.
 {
