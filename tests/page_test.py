@@ -193,9 +193,11 @@ def history_and_undo():
         Select(page.field('Action:')).select_by_visible_text('hard link')
         page.wait(lambda: targets(page)[0] == 'Show/S1/E01.mkv', 'names in folders')
         page.button('Process').click()
-        entries = lambda: [(li.find_element(By.TAG_NAME, 'span').text.split(' — ')[0],
-                            len(li.find_elements(By.TAG_NAME, 'button')))
-                           for li in s.driver.find_elements(By.CSS_SELECTOR, '#history li')]
+        # Read in one go: the history is drawn again while the run ends.
+        entries = lambda: [tuple(e) for e in s.driver.execute_script('''
+            return [...document.querySelectorAll('#history li')].map((li) => [
+                li.querySelector('span').textContent.split(' — ')[0],
+                li.querySelectorAll('button').length]);''')]
         page.wait(lambda: entries() == [('Season: 40 hard-linked', 1),
                                         ('Season: nothing done', 0)], lambda: entries())
         page.button('Undo').click()
