@@ -3,14 +3,17 @@
 # The page in headless Chromium against the real server, used as a person uses it. Where
 # Chromium cannot start, every row is skipped with the reason.
 # Usage: /usr/bin/python3 page_test.py PATH/TO/move-rename-web
+import json
 import os
 import sys
 import tempfile
 import traceback
+import urllib.request
 
 from selenium.webdriver import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
 
 from pagedriver import Page, Server, browser, make_season
 
@@ -245,8 +248,59 @@ def one_release():
                   lambda: f'its video as the one row, not {page.rows()}')
 
 
+def post(url, body):
+    request = urllib.request.Request(url, json.dumps(body).encode(),
+                                     {'Content-Type': 'application/json'})
+    with urllib.request.urlopen(request, timeout=30) as answer:
+        return answer.read().decode()
+
+
+# The history names each run's folder and says what it did in its action's words; a run that
+# changed nothing offers no Undo; the undo preview lists every file from its top, then the
+# folders it removes, counted apart.
+def history_and_undo():
+    with Session(season(40)) as s:
+        page = s.page
+        # A script's run whose every row had a target that exists, so that nothing moved.
+        open(os.path.join(s.root, 'Season', 'one.mkv'), 'w').close()
+        scan = json.loads(post(s.server.url + 'api/scans', {'root': 0, 'folders': ['Season']}))
+        post(f'{s.server.url}api/scans/{scan["scan"]}/apply', {'filename': 'x', 'output': 'one'})
+        page.open_folders('Season')
+        page.wait(lambda: page.rows(), 'the rows')
+        output = page.field('Output pattern:')
+        output.send_keys(Keys.CONTROL, 'a')
+        output.send_keys('Show/S1/E%1')
+        Select(page.field('Action:')).select_by_visible_text('hard link')
+        page.wait(lambda: targets(page)[0] == 'Show/S1/E01.mkv', 'names in folders')
+        page.button('Process').click()
+        # Read in one go: the history is drawn again while the run ends.
+        entries = lambda: [tuple(e) for e in s.driver.execute_script('''
+            return [...document.querySelectorAll('#history li')].map((li) => [
+                li.querySelector('span').textContent.split(' — ')[0],
+                li.querySelectorAll('button').length]);''')]
+        page.wait(lambda: entries() == [('Season: 40 hard-linked', 1),
+                                        ('Season: nothing done', 0)], lambda: entries())
+        page.button('Undo').click()
+        page.wait(lambda: 'Season/Show/S1/E01.mkv' in page.driver.find_element(
+            By.ID, 'undo-list').text, 'the undo preview')
+        lines = page.driver.find_element(By.ID, 'undo-list').text.split('\n')
+        # In the order they go back, the last made first.
+        check(lines[0] == 'Season/Show/S1/E40.mkv → Season/Show.S01E40.720p.HDTV.x264-GRP/'
+              'show.s01e40.720p.hdtv.x264-grp.mkv' and lines[40:] == [
+                  'folder Season/Show/S1/ removed', 'folder Season/Show/ removed'], lines)
+        summary = page.driver.find_element(By.ID, 'undo-summary').text
+        check(summary == '40 of 40 files go back, 2 folders are removed:', summary)
+        first_seen = s.driver.execute_script('''
+            const list = document.getElementById('undo-list');
+            const top = list.firstChild.getBoundingClientRect().top;
+            return list.scrollHeight > list.clientHeight &&
+                top >= list.getBoundingClientRect().top &&
+                top >= document.getElementById('undo-dialog').getBoundingClientRect().top;''')
+        check(first_seen, 'the undo preview opens at its first file')
+
+
 def login(rows):
-    with Session(season(1), password='secret') as s:
+    with Session(season(1), password='secret words') as s:
         page = s.page
         for password, message, app_shown in rows:
             page.wait(lambda: page.field('Password:').is_displayed(), 'the login form')
@@ -309,8 +363,9 @@ def phone_width():
 
 
 run('a user session: names follow, Process, undo', user_session)
+run('the history says what each run did; its undo, file by file', history_and_undo)
 run('login: a wrong password, then the right one', login,
-    [('wrong', 'Wrong password.', False), ('secret', '', True)])
+    [('wrong', 'Wrong password.', False), ('secret words', '', True)])
 run('a name typed without its extension', typed_name)
 run('rows that cannot be episodes left unticked', left_out)
 run('one release folder chosen as one release', one_release)

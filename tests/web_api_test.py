@@ -8,6 +8,7 @@ import fcntl
 import http.client
 import json
 import os
+import pty
 import random
 import signal
 import socket
@@ -18,6 +19,7 @@ import tempfile
 import threading
 import time
 import urllib.parse
+import urllib.request
 
 SERVER, CLI = sys.argv[1], sys.argv[2]
 PASSWORD = "correct horse"
@@ -140,8 +142,6 @@ def security_table(top):
             "0" if cookie[-1] != "0" else "1")}, 401),
         ("wrong password", "POST", "/api/login", {"password": "wrong"}, {}, 401),
         ("foreign Host", "GET", "/api/roots", None, {"Host": "evil.example"}, 403),
-        ("foreign Host on the page", "GET", "/", None, {"Host": f"rebound.example:{server.port}"},
-         403),
         ("foreign Origin", "POST", "/api/scans", {"root": 0, "folders": ["Season"]}, foreign, 403),
         ("form post, not JSON", "POST", "/api/scans", {"root": 0, "folders": ["Season"]},
          {"Content-Type": "text/plain"}, 403),
@@ -232,6 +232,47 @@ def security_table(top):
           refused.stderr)
 
 
+def own_address():
+    """The machine's address on its default route, or None (a UDP connect sends nothing)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.connect(("192.0.2.1", 9))
+            return probe.getsockname()[0]
+        except OSError:
+            return None
+
+
+def every_address(top):
+    own = own_address()
+    if own is None:
+        print("skipped rows: 2: no address but loopback to reach the server at")
+    root = season(top, [1])
+    for wildcard in ["0.0.0.0:0", "[::]:0"]:  # on "::", IPv4 arrives as "::ffff:127.0.0.1"
+        every_address_rows(Server(top, [root], password=PASSWORD, extra=["--listen", wildcard]),
+                           wildcard, own)
+
+
+def every_address_rows(server, wildcard, own):
+    port = server.port
+    # reached at, Host, wanted status
+    rows = [("127.0.0.1", f"127.0.0.1:{port}", 200), ("127.0.0.2", f"127.0.0.2:{port}", 200),
+            ("127.0.0.1", "localhost", 200), ("127.0.0.1", f"127.0.0.2:{port}", 403),
+            ("127.0.0.1", f"rebound.example:{port}", 403)]
+    rows += [(own, f"{own}:{port}", 200)] if own else []
+    for address, host, wanted in rows:
+        conn = http.client.HTTPConnection(address, port, timeout=30)
+        conn.request("GET", "/", headers={"Host": host, "Accept": "text/html"})
+        response = conn.getresponse()
+        page = response.read().decode()
+        conn.close()
+        check(f"on {wildcard}, the page reached at {address} as {host}",
+              response.status == wanted and (wanted == 200 or "host = " + host.split(":")[0] in
+                                             page and "<html" in page), (response.status, page))
+    status, _, answer = server.request("GET", "/api/roots", headers={"Host": "rebound.example"})
+    check("a script's foreign Host answered in JSON", status == 403 and "error" in answer, answer)
+    server.stop()
+
+
 def session_flow(top):
     root = season(top, [1, 2, 3, 4])
     write(f"{root}/Season/Show.S01E02.720p-GRP/show.s01e02.en.srt")
@@ -277,8 +318,9 @@ def session_flow(top):
     check("moved rows leave the scan", [r["row"] for r in answer["rows"]] == [1, 2, 3], answer)
 
     status, _, history = server.request("GET", "/api/journals")
-    check("history", [(j["journal"], j["moved"], j["undone"], j["root"]) for j in history] == [
-        (last["journal"], 1, "no", 0)], history)
+    check("history", [(j["journal"], j["moved"], j["undone"], j["root"], j["folder"], j["done"])
+                      for j in history] == [(last["journal"], 1, "no", 0, "Season",
+                                             {"moved": 1})], history)
     status, _, preview = server.request("POST", "/api/undo", {"journal": last["journal"]})
     check("undo preview, relative to the root", preview["rows"] == [{
         "now_at": "Season/Pilot.mkv", "back_to": "Season/Show.S01E01.720p-GRP/show.s01e01.mkv",
@@ -311,6 +353,13 @@ def session_flow(top):
     source = f"{root}/Season/Show.S01E02.720p-GRP/show.s01e02.mkv"
     check("hard links into new folders", last["moved"] == 3 and os.path.exists(source) and
           os.path.samefile(source, f"{root}/Season/Show/S1/E2.mkv"), (lines, last))
+    status, _, history = server.request("GET", "/api/journals")
+    check("history in the action's words", history[0]["done"] == {"hard-linked": 3}, history)
+    status, _, preview = server.request("POST", "/api/undo", {"journal": last["journal"]})
+    check("an undo's folders told from its files", [r["now_at"] for r in preview["rows"] if
+                                                   r.get("folder")] == ["Season/Show/S1",
+                                                                        "Season/Show"] and
+          sum(not r.get("folder") for r in preview["rows"]) == 3, preview)
     status, _, answer = server.request("POST", "/api/undo", {"journal": last["journal"],
                                                              "apply": True})
     check("undo of the links and their folders", answer["failed"] == 0 and
@@ -380,6 +429,31 @@ def settings_and_times(top):
                              env=env, capture_output=True, text=True, timeout=30)
     check("--listen with a name that does not resolve", unknown.returncode == 2 and
           "cannot resolve 'no-such-name.invalid'" in unknown.stderr, unknown.stderr)
+    port = int(first.rsplit(":", 1)[1].strip("/\n"))
+    second = subprocess.run([SERVER, "--root", root, "--listen", f"127.0.0.1:{port}"], env=env,
+                            capture_output=True, text=True, timeout=30)
+    check("a port already in use", second.returncode == 2 and
+          f"address in use: 127.0.0.1:{port}\n" in second.stderr, second.stderr)
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=30) as page:
+        check("the first server still serves", page.status == 200)
+
+    # A short password is refused from standard input, and asked again at a terminal.
+    env["XDG_CONFIG_HOME"] = f"{top}/short"
+    short = subprocess.run([SERVER, "--set-password"], input=b"seven77\n", env=env,
+                           capture_output=True, timeout=30)
+    check("a short password from standard input", short.returncode == 2 and
+          b"at least 8 characters" in short.stderr and not os.path.exists(f"{top}/short"),
+          short.stderr)
+    main, terminal = pty.openpty()
+    asked = subprocess.Popen([SERVER, "--set-password"], stdin=terminal, env=env,
+                             stderr=subprocess.PIPE)
+    os.write(main, b"seven77\neight888\neight888\n")
+    stored = asked.wait(timeout=30) == 0 and "password =" in open(
+        f"{top}/short/move-rename/web.conf").read()
+    check("a short password asked again at a terminal", stored and asked.stderr.read().count(
+        b"Password: ") == 2, stored)
+    os.close(main)
+    os.close(terminal)
 
 
 def two_clients(top):
@@ -564,8 +638,8 @@ def newcomer(top):
     server.stop()
 
 
-for case in [security_table, session_flow, tls, settings_and_times, two_clients, races, garbage,
-             newcomer]:
+for case in [security_table, every_address, session_flow, tls, settings_and_times, two_clients,
+             races, garbage, newcomer]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()
         try:

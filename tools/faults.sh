@@ -278,7 +278,7 @@ fault cli "skipped folders not listed" src/cli/cli.cpp \
 
 # The web server.
 fault web_api "the web server takes any Host" src/web/routes.cpp \
-    'if (!allowedHosts.contains(HostPart(host)))' 'if (false)'
+    'if (!allowedHosts.contains(HostPart(host)) && !reachedAt)' 'if (false)'
 fault web_api "the web server takes a foreign Origin" src/web/routes.cpp \
     'if (req.Has("origin") &&' 'if (false &&'
 fault web_api "the web server takes a change without a JSON body" src/web/routes.cpp \
@@ -489,6 +489,36 @@ fault web_api "a season that holds a moved episode taken for one release" src/we
     'HoldsVideo(root.fd, Join(path, name.toString()));' 'false;'
 fault page "the chooser's one release never asked for" src/web/page/page.js \
     "const release = ticked.length <= 1 && \$('chooser-one').checked;" 'const release = false;'
+# The web server as a newcomer meets it: its port, its password, its Host on every address.
+fault web_api "a port in use reported as any other failure to listen" src/web/transport.cpp \
+    'failed == net::error::address_in_use' 'false'
+fault web_api "a short password stored" src/web/main.cpp \
+    'if (QString::fromUtf8(password).toUcs4().size() >= kShortestPassword)' 'if (true)'
+fault web_api "a short password at a terminal not asked again" src/web/main.cpp \
+    'if (!terminal || !std::cin)' 'if (true)'
+fault web_api "on every address, the address reached at refused as the Host" src/web/routes.cpp \
+    'everyAddress && HostPart(host) ==' 'false && HostPart(host) =='
+fault web_api "the Host compared with the client's address, not the server's" \
+    src/web/transport.cpp 'Lowest().socket().local_endpoint(ignored)' \
+    'Lowest().socket().remote_endpoint(ignored)'
+fault web_api "on \"::\", an IPv4 client's address taken as mapped" src/web/transport.cpp \
+    'local.is_v6() && local.to_v6().is_v4_mapped()' 'false'
+fault web_api "a browser refused by its Host gets JSON" src/web/routes.cpp \
+    'return req.Header("accept").find("text/html") != std::string::npos ||' 'return false &&'
+
+# The history and the undo preview, as the page shows them.
+fault web_api,page "the history counts a run's rows in its action's name, not what was done" \
+    src/web/api.cpp '++done[files::ActionDone(entry.how.value_or(entry.action))];' \
+    '++done[QStringLiteral("moved")];'
+fault web_api,page "the history names no folder" src/web/api.cpp \
+    '{QStringLiteral("folder"), RunFolder(*journal, within)},' \
+    '{QStringLiteral("folder"), QString()},'
+fault web_api,page "an undo's folders not told from its files" src/web/api.cpp \
+    'if (row.source.isEmpty()) // a folder the run made' 'if (false)'
+fault page "a run that changed nothing offers Undo" src/web/page/page.js \
+    'if (j.moved === 0) return item;' 'if (false) return item;'
+fault page "the undo preview opens scrolled to its end" src/web/page/page.css \
+    '.undo-list { max-height: 50vh; overflow-y: auto; }' '.undo-list { }'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

@@ -576,17 +576,11 @@ void PrintOutcome(const plan::Plan &plan, int failures, QTextStream &out)
         if (plan.action == files::Action::HardlinkOrCopy && row.how == files::Action::Copy)
             out << "copied, no hard link possible: " << row.target << '\n';
     }
-    const char *const words[] = {"moved", "copied", "hard-linked", "symlinked"};
     QStringList parts;
     for (auto it = done.cbegin(); it != done.cend(); ++it)
-        parts.append(
-            QStringLiteral("%1 %2").arg(it.value()).arg(QLatin1String(words[int(it.key())])));
+        parts.append(QStringLiteral("%1 %2").arg(it.value()).arg(files::ActionDone(it.key())));
     if (parts.isEmpty())
-        parts.append(
-            QStringLiteral("0 ") +
-            QLatin1String(
-                words[int(plan.action == files::Action::HardlinkOrCopy ? files::Action::Hardlink
-                                                                       : plan.action)]));
+        parts.append(QStringLiteral("0 ") + files::ActionDone(plan.action));
     out << parts.join(QStringLiteral(", ")) << ", " << failures << " failed\n";
 }
 

@@ -45,6 +45,12 @@ QString ActionName(Action action)
     return QString::fromLatin1(kActionNames[int(action)]);
 }
 
+QString ActionDone(Action action)
+{
+    const char *const words[] = {"moved", "copied", "hard-linked", "symlinked", "hard-linked"};
+    return QString::fromLatin1(words[int(action)]);
+}
+
 std::optional<Action> ActionFromName(const QString &name)
 {
     const int index = int(ActionNames().indexOf(name));

@@ -24,6 +24,9 @@ QString ActionName(Action action);
 std::optional<Action> ActionFromName(const QString &name);
 // Every action's name, in the order of the enumeration.
 QStringList ActionNames();
+// What a file that action was done to is said to be: "moved", "copied", "hard-linked",
+// "symlinked" (HardlinkOrCopy, which ends as one of those, as a hard link).
+QString ActionDone(Action action);
 
 // Called while a file is copied between file systems: bytes copied so far, and the total.
 using CopyProgress = std::function<void(qint64 copied, qint64 total)>;

@@ -543,6 +543,36 @@ bool Inside(const journal::Journal &journal, const QVector<files::Bounds> &withi
                        });
 }
 
+// The rows a run did, in its actions' own words ({"hard-linked": 11, "copied": 3}): a row
+// counts as what was done to its first file that went.
+QJsonObject DoneRows(const journal::Journal &journal)
+{
+    QSet<int> counted;
+    QMap<QString, int> done;
+    for (const journal::Entry &entry : journal.entries) {
+        if (!entry.moved.value_or(false) || counted.contains(entry.row))
+            continue;
+        counted.insert(entry.row);
+        ++done[files::ActionDone(entry.how.value_or(entry.action))];
+    }
+    QJsonObject object;
+    for (auto it = done.cbegin(); it != done.cend(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+// The folder a run was made in, relative to the root that holds it: "" for the root itself.
+QString RunFolder(const journal::Journal &journal, const QVector<files::Bounds> &within)
+{
+    const QString folder = journal.header.root.endsWith(QLatin1Char('/'))
+                               ? journal.header.root
+                               : journal.header.root + QLatin1Char('/');
+    QString relative =
+        journal::RelativeTo(folder, within.at(journal::Holder(within, folder)).slashed);
+    relative.chop(1);
+    return relative;
+}
+
 } // namespace
 
 Reply Api::Journals() const
@@ -558,7 +588,9 @@ Reply Api::Journals() const
             {QStringLiteral("journal"), QFileInfo(path).fileName()},
             {QStringLiteral("started"), journal->header.started.toString(Qt::ISODateWithMs)},
             {QStringLiteral("root"), journal::Holder(within, journal->header.root)},
+            {QStringLiteral("folder"), RunFolder(*journal, within)},
             {QStringLiteral("moved"), journal->MovedRows()},
+            {QStringLiteral("done"), DoneRows(*journal)},
             {QStringLiteral("undone"), journal->UndoneText()}});
     }
     return Ok(list);
@@ -606,6 +638,8 @@ Reply Api::Undo(const QJsonObject &request) const
         QJsonObject object{{QStringLiteral("now_at"), shown(row.target)},
                            {QStringLiteral("back_to"), shown(row.source)},
                            {QStringLiteral("refused"), OrNull(row.reason)}};
+        if (row.source.isEmpty()) // a folder the run made, which the undo removes
+            object.insert(QStringLiteral("folder"), true);
         if (row.restored) {
             object.insert(QStringLiteral("restored"), *row.restored);
             object.insert(QStringLiteral("error"), OrNull(*row.restored ? QString() : row.error));

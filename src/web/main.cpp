@@ -34,8 +34,8 @@ Options:
                       ADDR may be a name, which is resolved once at the start
   --tls-cert FILE     serve HTTPS with this certificate (PEM) ...
   --tls-key FILE      ... and this private key
-  --set-password      store the password that the page asks for: read twice from the
-                      terminal, or once from standard input
+  --set-password      store the password that the page asks for (8 characters or more):
+                      read twice from the terminal, or once from standard input
   -h, --help          show this help
   --version           show the version
 
@@ -66,13 +66,23 @@ QByteArray ReadLine(const char *prompt, bool terminal)
     return QByteArray::fromStdString(line);
 }
 
+// Short enough to be guessed offline from the hash in the settings file, were that copied.
+constexpr int kShortestPassword = 8;
+
 int SetPassword(QTextStream &err)
 {
     const bool terminal = ::isatty(STDIN_FILENO) != 0;
-    const QByteArray password = ReadLine("Password: ", terminal);
-    if (password.isEmpty()) {
-        err << "move-rename-web: the password is empty\n";
-        return 2;
+    QByteArray password;
+    // At a terminal a person may try again; a script gets a status it can act on.
+    for (;;) {
+        password = ReadLine("Password: ", terminal);
+        if (QString::fromUtf8(password).toUcs4().size() >= kShortestPassword)
+            break;
+        err << "move-rename-web: a password needs at least " << kShortestPassword
+            << " characters, this one has " << QString::fromUtf8(password).toUcs4().size()
+            << Qt::endl;
+        if (!terminal || !std::cin)
+            return 2;
     }
     if (terminal && ReadLine("Again: ", terminal) != password) {
         err << "move-rename-web: the two passwords differ\n";

@@ -70,6 +70,25 @@ const char *ContentType(const QString &name)
     return type == types.end() ? "application/octet-stream" : type->second;
 }
 
+// A browser that reached the server by a name it does not know is told how to make it known.
+Response HostRefusalPage(const QString &name)
+{
+    const QString shown = name.isEmpty() ? QStringLiteral("NAME") : name.toHtmlEscaped();
+    const QString page =
+        QStringLiteral(
+            "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+            "<title>Move &amp; Rename: unknown name</title></head><body>\n"
+            "<h1>Move &amp; Rename is not reached by the name %1</h1>\n"
+            "<p>The server answers only to the names it knows, so that a page of another site "
+            "cannot reach it under a name of its own. If %1 is this server's name, add the "
+            "line</p>\n"
+            "<pre>host = %1</pre>\n"
+            "<p>to its settings file <code>web.conf</code> (in <code>~/.config/move-rename/</code> "
+            "of the user it runs as) and start it again.</p>\n</body></html>\n")
+            .arg(shown);
+    return {403, ContentType(QStringLiteral("x.html")), page.toUtf8(), {}, {}};
+}
+
 // The request's body as a JSON object, or the answer that says why it is not one.
 std::optional<QJsonObject> Body(const Request &req, Response *refusal)
 {
@@ -109,16 +128,18 @@ public:
                    return PasswordMatches(this->options.passwordHash, password);
                })
         , tls(!options.tlsCert.isEmpty())
+        , everyAddress(options.host == QLatin1String("0.0.0.0") ||
+                       options.host == QLatin1String("::"))
     {
         allowedHosts = QSet<QString>(options.hostNames.begin(), options.hostNames.end());
         allowedHosts.insert(options.host.contains(QLatin1Char(':'))
                                 ? QLatin1Char('[') + options.host + QLatin1Char(']')
                                 : options.host.toLower());
         // On every address, the server is reached by the machine's own name too.
-        if (options.host == QLatin1String("0.0.0.0") || options.host == QLatin1String("::"))
+        if (everyAddress)
             allowedHosts += {QSysInfo::machineHostName().toLower(),
                              QSysInfo::machineHostName().toLower() + QStringLiteral(".local")};
-        if (IsLoopback(options.host))
+        if (IsLoopback(options.host) || everyAddress)
             allowedHosts +=
                 {QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("[::1]")};
         for (const QString &name : QDir(QStringLiteral(":/page")).entryList(QDir::Files))
@@ -141,6 +162,7 @@ private:
     Sessions sessions;
     LoginGate gate;
     const bool tls;
+    const bool everyAddress; // listening on a wildcard address
     QSet<QString> allowedHosts;
     QSet<QString> pageFiles;
     std::vector<Route> routes;
@@ -233,9 +255,19 @@ std::optional<Response> Routes::Refuse(const Request &req)
     const auto refuse = [](int status, const QString &why) { return Send(Error(status, why)); };
     // A page on another site that got its name to resolve here (DNS rebinding) still sends
     // that name.
+    // Listening on every address, it answers to the address it was reached at: a browser sends
+    // that as typed, while another site's page can only send its own name.
     const QString host = QString::fromStdString(req.Header("host")).toLower();
-    if (!allowedHosts.contains(HostPart(host)))
-        return refuse(403, QStringLiteral("this server is not reached by that name (Host)"));
+    const QString local = QString::fromStdString(req.local);
+    const bool reachedAt =
+        everyAddress && HostPart(host) == (local.contains(QLatin1Char(':'))
+                                               ? QLatin1Char('[') + local + QLatin1Char(']')
+                                               : local);
+    if (!allowedHosts.contains(HostPart(host)) && !reachedAt)
+        return req.Header("accept").find("text/html") != std::string::npos ||
+                       req.path.rfind("/api/", 0) != 0
+                   ? HostRefusalPage(HostPart(host))
+                   : refuse(403, QStringLiteral("this server is not reached by that name (Host)"));
 
     std::smatch match;
     bool pathKnown = false;

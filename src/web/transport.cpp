@@ -273,6 +273,13 @@ private:
         parser->body_limit(Limits::kMaxBody);
         request = Request{};
         request.peer = peer;
+        beast::error_code ignored;
+        const net::ip::address local = Lowest().socket().local_endpoint(ignored).address();
+        // On "::", an IPv4 client arrives at "::ffff:10.0.0.1" but asked for "10.0.0.1".
+        request.local =
+            local.is_v6() && local.to_v6().is_v4_mapped()
+                ? net::ip::make_address_v4(net::ip::v4_mapped, local.to_v6()).to_string()
+                : local.to_string();
         if (buffer.size() > 0)
             return ReadHeader();
         Lowest().expires_after(seconds(Limits::kIdleSeconds));
@@ -662,14 +669,20 @@ int ServeHttp(const Listen &listen, Handler &handler, QString *error)
         acceptor.bind(endpoint, failed);
     if (!failed)
         acceptor.listen(net::socket_base::max_listen_connections, failed);
+    const std::string shownHost =
+        endpoint.address().is_v6() ? '[' + listen.address + ']' : listen.address;
+    // SO_REUSEADDR lets a restart bind while the last run's connections linger, never a second
+    // server beside a listening one: that is refused, so answers never alternate between two.
     if (failed) {
-        *error = QStringLiteral("cannot listen on %1:%2")
-                     .arg(QString::fromStdString(listen.address))
+        *error = QStringLiteral("%1 %2:%3")
+                     .arg(failed == net::error::address_in_use
+                              ? QStringLiteral("address in use:")
+                              : QStringLiteral("cannot listen (%1) on")
+                                    .arg(QString::fromStdString(failed.message())))
+                     .arg(QString::fromStdString(shownHost))
                      .arg(listen.port);
         return 2;
     }
-    const std::string shownHost =
-        endpoint.address().is_v6() ? '[' + listen.address + ']' : listen.address;
     std::fprintf(stderr, "listening on %s://%s:%d/\n", tls ? "https" : "http", shownHost.c_str(),
                  acceptor.local_endpoint().port());
     std::fflush(stderr);

@@ -44,6 +44,7 @@ struct Request
     QMap<QString, QString> query;
     std::map<std::string, std::string> headers; // by name in lower case
     std::string peer;                           // the address of the connection's other end
+    std::string local; // the address the client reached this server at (IPv4 as such)
     QByteArray body;
 
     // The value of header name (lower case), empty when it was not sent.

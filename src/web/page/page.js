@@ -624,23 +624,36 @@ async function loadHistory() {
         const text = document.createElement('span');
         const when = new Date(j.started);
         const shown = isNaN(when) ? j.started : when.toLocaleString();
-        text.textContent = `${shown}: ${j.moved} moved${undone[j.undone] || ''}`;
+        text.textContent = `${j.folder || 'the root'}: ${doneWords(j.done)}` +
+            `${undone[j.undone] || ''} — ${shown}`;
+        item.append(text);
+        // A run that changed nothing has nothing to take back.
+        if (j.moved === 0) return item;
         const button = document.createElement('button');
         button.type = 'button';
         button.textContent = 'Undo';
         button.setAttribute('aria-label', `Undo the run of ${shown}`);
         button.disabled = j.undone === 'yes';
         button.addEventListener('click', () => previewUndo(j.journal));
-        item.append(text, button);
+        item.append(button);
         return item;
     }));
 }
 
+// "11 hard-linked, 3 copied": what a run did, in its actions' own words.
+function doneWords(done) {
+    const parts = Object.entries(done || {}).map(([word, count]) => `${count} ${word}`);
+    return parts.length ? parts.join(', ') : 'nothing done';
+}
+
+// Each file where it is now and where it goes back to, then the folders the undo removes (the
+// server sends them last, as they go last).
 function undoLines(rows, done) {
     $('undo-list').replaceChildren(...rows.map((r) => {
         const item = document.createElement('li');
         const why = r.refused || r.error;
-        item.textContent = `${r.now_at} → ${r.back_to}` + (why ? ` (${why})` : '');
+        const what = r.folder ? `folder ${r.now_at}/ removed` : `${r.now_at} → ${r.back_to}`;
+        item.textContent = what + (why ? ` (${why})` : '');
         if (why || (done && !r.restored)) item.className = 'error';
         return item;
     }));
@@ -655,13 +668,18 @@ async function previewUndo(journal) {
         return;
     }
     undoLines(answer.rows, false);
-    const going = answer.rows.filter((r) => !r.refused).length;
-    $('undo-summary').textContent = `${going} of ${answer.rows.length} files go back:`;
+    const files = answer.rows.filter((r) => !r.folder);
+    const going = files.filter((r) => !r.refused).length;
+    const folders = answer.rows.length - files.length;
+    $('undo-summary').textContent = `${going} of ${files.length} files go back` +
+        (folders ? `, ${folders} ${folders === 1 ? 'folder is' : 'folders are'} removed:` : ':');
     $('undo-cancel').textContent = 'Cancel';
     const confirm = $('undo-confirm');
     confirm.disabled = going === 0;
     confirm.onclick = () => applyUndo(journal);
     $('undo-dialog').showModal();
+    // The dialog focuses its first button, below the list; the list is read from its top.
+    $('undo-list').scrollTop = 0;
 }
 
 async function applyUndo(journal) {
@@ -669,7 +687,11 @@ async function applyUndo(journal) {
     try {
         const answer = await api('/api/undo', {method: 'POST', body: {journal, apply: true}});
         undoLines(answer.rows, true);
-        const text = `${answer.restored} restored, ${answer.failed} failed`;
+        const restored = answer.rows.filter((r) => r.restored);
+        const folders = restored.filter((r) => r.folder).length;
+        const text = `${restored.length - folders} restored` +
+            (folders ? `, ${folders} ${folders === 1 ? 'folder' : 'folders'} removed` : '') +
+            `, ${answer.failed} failed`;
         $('undo-summary').textContent = text;
         $('undo-cancel').textContent = 'Close';
         say(text);
