@@ -312,7 +312,9 @@ fault web_api "a journal in use written all the same" src/journal/journal.cpp \
 # The web page.
 fault page "the page keeps a name typed by hand past the next keystroke" src/web/page/page.js \
     '    state.typed.clear();
-    stopEditing(false);' '    stopEditing(false);'
+    state.failed.clear();
+    stopEditing(false);' '    state.failed.clear();
+    stopEditing(false);'
 fault page "the page sends unticked rows to be moved" src/web/page/page.js \
     'unticked: [...state.unticked],' 'unticked: [],'
 fault page "the page sends no name typed by hand" src/web/page/page.js \
@@ -322,6 +324,14 @@ fault page "the page drops the reason a row failed" src/web/page/page.js \
 fault page "the page draws every row into the document" src/web/page/page.js \
     'const count = Math.ceil(scroller.clientHeight / state.rowHeight) + 1;' \
     'const count = state.total + 1;'
+
+# The page's rows after a run, its targets, its layout when its width changes.
+fault page "the page shows why a row failed instead of its live conflict" src/web/page/page.js \
+    "const why = [conflict, failed && \`not moved: \${failed}\`].filter(Boolean).join('; ');" \
+    "const why = failed ? \`not moved: \${failed}\` : conflict;"
+fault page "the page keeps a row's failure past a change of its target" src/web/page/page.js \
+    '    state.failed.clear();
+    stopEditing(false);' '    stopEditing(false);'
 
 # What the tests were made able to catch.
 fault cli "a folder made with a fixed mode, whatever the umask" src/files/safemove.cpp \

@@ -23,7 +23,8 @@ const state = {
     rows: new Map(), // position in the scan -> row as the server gave it
     typed: new Map(), // row id -> target name typed by hand
     unticked: new Set(), // row ids
-    failed: new Map(), // row id -> why its move failed
+    failed: new Map(), // row id -> why its move failed, until its target changes
+    running: false, // a run is under way
     pending: null, // {generation, offset, limit, controller}
     pool: [], // the row elements, position p drawn by pool[p % pool.length]
     rowHeight: 0,
@@ -192,8 +193,10 @@ function fill(element, position) {
     name.textContent = typed !== undefined ? typed : row.target;
     target.classList.toggle('typed', typed !== undefined);
     // A name typed by hand is checked only when it moves; the server's conflict was for its own.
+    // A row left by a run shows its live conflict and, beside it, why the run left it.
     const failed = state.failed.get(row.row);
-    const why = failed ? `not moved: ${failed}` : (typed === undefined && row.conflict) || '';
+    const conflict = (typed === undefined && row.conflict) || '';
+    const why = [conflict, failed && `not moved: ${failed}`].filter(Boolean).join('; ');
     const sidecars = row.sidecars || [];
     const more = sidecars.length ? `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`
         : '';
@@ -219,6 +222,17 @@ function render() {
         if (position < last && !state.rows.has(position)) missing = true;
     }
     if (missing) fetchRows(first, last - first);
+    offerProcess();
+}
+
+// Process is offered while a ticked row may move: one not fetched yet, or one shown without a
+// conflict (a name typed by hand is checked when it moves).
+function offerProcess() {
+    const ticked = (row) => !state.unticked.has(row.row);
+    const free = (row) => state.typed.has(row.row) || !row.conflict;
+    const unseen = state.rows.size < state.total && state.unticked.size < state.total;
+    processButton.disabled = state.running || !state.scan ||
+        !(unseen || [...state.rows.values()].some((row) => ticked(row) && free(row)));
 }
 
 // Asks for the rows from offset on; answers of an older generation are dropped.
@@ -267,6 +281,7 @@ function forget() {
 function patternsChanged() {
     // As in the window: a keystroke in a pattern field replaces every name typed by hand.
     state.typed.clear();
+    state.failed.clear();
     stopEditing(false);
     forget();
 }
@@ -296,6 +311,7 @@ spacer.addEventListener('change', (event) => {
     if (!element || event.target.type !== 'checkbox') return; // not the editor's change
     if (event.target.checked) state.unticked.delete(element.rowId);
     else state.unticked.add(element.rowId);
+    offerProcess();
 });
 
 // --- Names typed by hand -----------------------------------------------------------------------
@@ -329,9 +345,12 @@ function stopEditing(keep, redraw = true) {
     if (!editing) return;
     state.editing = null;
     if (keep) state.typed.set(editing.id, editing.editor.value);
+    // A row whose name was edited is a new row to a run: why the last one left it is past.
+    if (keep) state.failed.delete(editing.id);
     editing.editor.remove();
     editing.element.parts.name.hidden = false;
     if (redraw) fill(editing.element, editing.element.position);
+    offerProcess();
 }
 
 spacer.addEventListener('dblclick', (event) => {
@@ -483,7 +502,6 @@ async function scan(folders) {
     $('skipped-area').hidden = skipped.length === 0;
     $('progress-area').hidden = true;
     say(`${answer.rows} ${answer.rows === 1 ? 'row' : 'rows'}`);
-    processButton.disabled = false;
     scroller.scrollTop = 0;
     forget();
     render();
@@ -493,7 +511,8 @@ async function scan(folders) {
 
 processButton.addEventListener('click', async () => {
     stopEditing(true);
-    processButton.disabled = true;
+    state.running = true;
+    offerProcess();
     const counts = {attempted: 0, moved: 0, failed: 0};
     const planned = state.total - state.unticked.size;
     const progress = $('progress');
@@ -535,7 +554,9 @@ processButton.addEventListener('click', async () => {
         failSay(error);
     }
     clearTimeout(refresh);
+    state.running = false;
     forget();
+    offerProcess();
     loadHistory();
 });
 
