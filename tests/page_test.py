@@ -187,6 +187,33 @@ def retry():
         page.wait(lambda: os.path.exists(os.path.join(s.root, 'Season', '2b.mkv')), 'the move')
 
 
+def resize(driver, width, height):
+    driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+        'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': width < 600})
+
+
+def overlapping(driver):
+    """The rows in view that reach into the next one down."""
+    return driver.execute_script('''
+        const rows = [...document.querySelectorAll('#scroller [role=row]')]
+            .filter((r) => !r.hidden).sort((a, b) => a.position - b.position)
+            .map((r) => [r.position, r.getBoundingClientRect()]);
+        return rows.slice(1).filter(([, box], i) => box.top < rows[i][1].bottom - 0.5)
+            .map(([position]) => position);''')
+
+
+# A tablet turned, a window dragged narrower and back: the rows never overlap, with no reload.
+def narrowed():
+    with Session(season(8), size=(1280, 800)) as s:
+        page = s.page
+        page.open_folders('Season')
+        page.wait(lambda: len(page.rows()) == 8, 'eight rows')
+        for width, height in ((390, 844), (1280, 800), (600, 800)):
+            resize(s.driver, width, height)
+            page.wait(lambda: len(page.rows()) == 8 and not overlapping(s.driver),
+                      lambda: f'rows apart at {width} wide, not {overlapping(s.driver)}')
+
+
 def login(rows):
     with Session(season(1), password='secret') as s:
         page = s.page
@@ -252,6 +279,7 @@ def phone_width():
 
 run('a user session: names follow, Process, undo', user_session)
 run('a row left by a run: its conflict, its failure, Process again', retry)
+run('a table narrowed and widened lays its rows out again', narrowed)
 run('login: a wrong password, then the right one', login,
     [('wrong', 'Wrong password.', False), ('secret', '', True)])
 run('100,000 rows scrolled to the end and the middle', many_rows)

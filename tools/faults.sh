@@ -332,6 +332,8 @@ fault page "the page shows why a row failed instead of its live conflict" src/we
 fault page "the page keeps a row's failure past a change of its target" src/web/page/page.js \
     '    state.failed.clear();
     stopEditing(false);' '    stopEditing(false);'
+fault page "the page measures its rows once, whatever its width" src/web/page/page.js \
+    'if (!height || height === state.rowHeight) return;' 'if (!height || state.rowHeight) return;'
 
 # What the tests were made able to catch.
 fault cli "a folder made with a fixed mode, whatever the umask" src/files/safemove.cpp \

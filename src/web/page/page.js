@@ -150,12 +150,18 @@ function makeRow(slot) {
     return element;
 }
 
-// Rows are one fixed height, measured once from a drawn row, so that positions are arithmetic.
+// Rows are one fixed height, so that positions are arithmetic: measured from a drawn row, and
+// again whenever the table's size changes, as a narrower table lays a row out on more lines.
 function measureRows() {
-    if (state.rowHeight) return;
     const probe = makeRow(-1);
-    state.rowHeight = probe.getBoundingClientRect().height || 28;
+    const height = probe.getBoundingClientRect().height;
     probe.remove();
+    if (!height || height === state.rowHeight) return; // hidden, or no change
+    // The row at the top of the view stays at the top.
+    const top = state.rowHeight ? scroller.scrollTop / state.rowHeight : 0;
+    state.rowHeight = height;
+    spacer.style.height = `${state.total * height}px`;
+    scroller.scrollTop = top * height;
 }
 
 function visibleRange() {
@@ -299,7 +305,10 @@ scroller.addEventListener('scroll', () => {
         render();
     });
 });
-window.addEventListener('resize', render);
+new ResizeObserver(() => {
+    measureRows();
+    render();
+}).observe(scroller);
 
 function rowOf(node) {
     const element = node.closest('.row');
