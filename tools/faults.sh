@@ -334,6 +334,9 @@ fault page "the page keeps a row's failure past a change of its target" src/web/
     stopEditing(false);' '    stopEditing(false);'
 fault page "the page measures its rows once, whatever its width" src/web/page/page.js \
     'if (!height || height === state.rowHeight) return;' 'if (!height || state.rowHeight) return;'
+fault page "the page cuts a target's file name with its folders" src/web/page/page.css \
+    '.name { display: flex; min-width: 0; }' \
+    '.name { display: block; min-width: 0; overflow: hidden; text-overflow: ellipsis; }'
 
 # What the tests were made able to catch.
 fault cli "a folder made with a fixed mode, whatever the umask" src/files/safemove.cpp \

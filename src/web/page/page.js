@@ -24,6 +24,7 @@ const state = {
     typed: new Map(), // row id -> target name typed by hand
     unticked: new Set(), // row ids
     failed: new Map(), // row id -> why its move failed, until its target changes
+    opened: new Set(), // row ids whose sidecars are listed
     running: false, // a run is under way
     pending: null, // {generation, offset, limit, controller}
     pool: [], // the row elements, position p drawn by pool[p % pool.length]
@@ -138,12 +139,27 @@ function makeRow(slot) {
     target.setAttribute('role', 'gridcell');
     target.className = 'target';
     target.tabIndex = 0;
+    // The target's folders (cut at their start when long, in a right-to-left box around an
+    // isolated left-to-right run) and its file name, which is never cut.
     const name = document.createElement('span');
+    name.className = 'name';
+    const dir = document.createElement('span');
+    dir.className = 'dir';
+    const dirText = document.createElement('bdi');
+    dir.append(dirText);
+    const base = document.createElement('span');
+    base.className = 'base';
+    name.append(dir, base);
     const note = document.createElement('span');
     note.className = 'note';
-    target.append(name, note);
+    const more = document.createElement('button');
+    more.type = 'button';
+    more.className = 'more';
+    const details = document.createElement('ul');
+    details.className = 'details';
+    target.append(name, note, more, details);
     element.append(folderCell, file, target);
-    element.parts = {tick, folder, file, target, name, note};
+    element.parts = {tick, folder, file, target, name, dirText, base, note, more, details};
     element.position = -1;
     element.slot = slot;
     spacer.append(element);
@@ -172,7 +188,7 @@ function visibleRange() {
 
 function fill(element, position) {
     const row = state.rows.get(position);
-    const {tick, folder, file, target, name, note} = element.parts;
+    const {tick, folder, file, target, name, dirText, base, note, more, details} = element.parts;
     const editing = state.editing;
     // A row scrolled away takes its editor's text with it, as leaving the editor does.
     if (editing && editing.element === element && (!row || row.row !== editing.id))
@@ -186,9 +202,13 @@ function fill(element, position) {
     const current = state.current.position === position && row;
     tick.tabIndex = current && state.current.part === 'tick' ? 0 : -1;
     target.tabIndex = current && state.current.part === 'target' ? 0 : -1;
+    more.tabIndex = current && state.current.part === 'more' ? 0 : -1;
     tick.disabled = !row;
     if (!row) {
-        folder.textContent = file.textContent = name.textContent = note.textContent = '';
+        folder.textContent = file.textContent = note.textContent = '';
+        dirText.textContent = base.textContent = '';
+        more.hidden = true;
+        element.classList.remove('open');
         return;
     }
     tick.checked = !state.unticked.has(row.row);
@@ -196,19 +216,35 @@ function fill(element, position) {
     file.textContent = row.file;
     if (state.editing && state.editing.element === element) return;
     const typed = state.typed.get(row.row);
-    name.textContent = typed !== undefined ? typed : row.target;
+    const shown = typed !== undefined ? typed : row.target;
+    const slash = shown.lastIndexOf('/') + 1;
+    dirText.textContent = shown.slice(0, slash);
+    base.textContent = shown.slice(slash);
     target.classList.toggle('typed', typed !== undefined);
     // A name typed by hand is checked only when it moves; the server's conflict was for its own.
     // A row left by a run shows its live conflict and, beside it, why the run left it.
     const failed = state.failed.get(row.row);
     const conflict = (typed === undefined && row.conflict) || '';
     const why = [conflict, failed && `not moved: ${failed}`].filter(Boolean).join('; ');
-    const sidecars = row.sidecars || [];
-    const more = sidecars.length ? `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`
-        : '';
-    note.textContent = why || more;
+    note.textContent = why;
     element.classList.toggle('problem', why !== '');
-    target.title = sidecars.map((s) => `${s.file} → ${s.target}`).join('\n');
+    // Opened (a click or Enter on "+3 sidecars"), the row lists where its sidecars go; its
+    // target focused, it shows the whole target when that has folders.
+    const sidecars = row.sidecars || [];
+    const open = sidecars.length > 0 && state.opened.has(row.row);
+    more.hidden = sidecars.length === 0;
+    more.textContent = `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`;
+    more.setAttribute('aria-expanded', open);
+    element.classList.toggle('open', open);
+    const line = (text, className) => {
+        const item = document.createElement('li');
+        item.textContent = text;
+        item.className = className;
+        return item;
+    };
+    details.replaceChildren(...(slash ? [line(shown, 'whole')] : []), ...(open ? sidecars.map(
+        (s) => line(`${s.file} → ${s.target}${s.conflict ? ` (${s.conflict})` : ''}`, 'sidecar'))
+        : []));
 }
 
 // Draws the rows in view from what is known, and asks for what is missing.
@@ -364,13 +400,21 @@ function stopEditing(keep, redraw = true) {
 
 spacer.addEventListener('dblclick', (event) => {
     const element = rowOf(event.target);
-    if (element && event.target.closest('.target')) startEditing(element);
+    if (element && event.target.closest('.target') && !event.target.closest('.more, .details'))
+        startEditing(element);
+});
+
+spacer.addEventListener('click', (event) => {
+    const element = rowOf(event.target);
+    if (!element || event.target !== element.parts.more) return;
+    if (!state.opened.delete(element.rowId)) state.opened.add(element.rowId);
+    fill(element, element.position);
 });
 
 spacer.addEventListener('focusin', (event) => {
     const element = rowOf(event.target);
     if (!element || event.target.classList.contains('editor')) return;
-    const part = event.target === element.parts.target ? 'target' : 'tick';
+    const part = ['target', 'more'].find((p) => event.target === element.parts[p]) || 'tick';
     state.current = {position: element.position, part};
     for (const other of state.pool) fill(other, other.position);
 });
@@ -388,7 +432,9 @@ spacer.addEventListener('keydown', (event) => {
     const page = Math.max(1, Math.floor(scroller.clientHeight / state.rowHeight) - 1);
     const step = {ArrowDown: 1, ArrowUp: -1, PageDown: page, PageUp: -page}[event.key];
     if (event.key === 'ArrowLeft' || event.key === 'ArrowRight') {
-        part = event.key === 'ArrowRight' ? 'target' : 'tick';
+        const parts = element.parts.more.hidden ? ['tick', 'target'] : ['tick', 'target', 'more'];
+        const at = parts.indexOf(part) + (event.key === 'ArrowRight' ? 1 : -1);
+        part = parts[Math.max(0, Math.min(parts.length - 1, at))];
     } else if (step) {
         position = Math.max(0, Math.min(state.total - 1, position + step));
     } else {
@@ -402,7 +448,7 @@ spacer.addEventListener('keydown', (event) => {
     state.current = {position, part};
     render();
     const next = state.pool.find((e) => e.position === position);
-    if (next) next.parts[part].focus();
+    if (next) next.parts[part === 'more' && next.parts.more.hidden ? 'target' : part].focus();
 });
 
 // --- Open Folder(s) ----------------------------------------------------------------------------
@@ -498,6 +544,7 @@ async function scan(folders) {
     state.typed.clear();
     state.unticked.clear();
     state.failed.clear();
+    state.opened.clear();
     if (filenameEdit.value === '' && answer.rows > 0) {
         filenameEdit.value = answer.suggestion.filename;
         outputEdit.value = answer.suggestion.output;
