@@ -300,7 +300,11 @@ fault web_api "a scan's release that leads out of its bounds handed on all the s
     'if (listing.outside && bounds)
                 return;' ''
 fault web_api "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
-    'return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;' 'return false;'
+    'scan->firstClaim.value(hashOf(clean), INT_MAX) < i ||' 'false ||'
+fault web_api "the web server's sidecar duplicates ignore sidecars above the screen" \
+    src/web/api.cpp '(sidecars && sidecarAbove(clean, i));' 'false;'
+fault web_api "the web server reads the sidecars of every row above the screen" src/web/api.cpp \
+    'scan->stems.values(hashOf(QStringView(clean).left(dot)))' 'scan->stems.values()'
 fault web_api "the web server ignores the action asked for" src/web/api.cpp \
     '        plan.action = *how;' '        (void)how;'
 fault web_api "the web server keeps moved rows in the scan" src/web/api.cpp \

@@ -194,9 +194,8 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
     row.target = target;
     row.targetPath = rootDir.absoluteFilePath(row.target);
     if (sidecars) {
-        // The target text ends in the chosen file's extension, as its name does.
         const qsizetype extension = FileExtension(release.fileName).size();
-        const QString targetStem = row.target.chopped(extension);
+        const QString targetStem = SidecarStem(row.target, release.fileName);
         for (const files::Sidecar &file :
              files::Sidecars(release.absolutePath, release.fileName.chopped(extension), within)) {
             const QString sidecarTarget = targetStem + file.suffix;
@@ -204,6 +203,12 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
         }
     }
     return row;
+}
+
+QString SidecarStem(const QString &target, const QString &fileName)
+{
+    // The target text ends in the chosen file's extension, as its name does.
+    return target.chopped(FileExtension(fileName).size());
 }
 
 QString CommonParent(const QStringList &folders)
