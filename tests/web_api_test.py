@@ -487,12 +487,19 @@ def far_rows(top):
     try:
         server.login("anything")
         sid = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
-        before = os.path.getsize(trace)
+
+        def mark(name):  # a path asked about, seen in the trace once strace has written it
+            server.request("GET", "/api/folders?" + query(root=0, path=name))
+            for _ in range(1000):
+                if name in open(trace).read():
+                    break
+                time.sleep(0.01)
+        mark("before-the-rows")
         _, _, answer = server.request("GET", f"/api/scans/{sid}/rows?" + query(
             filename="Show.S01E%1.720p", output="%1", offset=30, limit=1, sidecars=1))
-        time.sleep(0.2)
-        with open(trace) as text:
-            asked = re.findall(r"S01E[0-2]\d[^/\"]*", text.read()[before:])
+        mark("after-the-rows")
+        text = open(trace).read().split("before-the-rows")[-1].split("after-the-rows")[0]
+        asked = re.findall(r"S01E[0-2]\d[^/\"]*", text)
     finally:
         os.kill(traced, signal.SIGTERM)
         server.stop()
