@@ -6,10 +6,12 @@
 # event (or the scroll) to the moment a MutationObserver sees the cells right. Beside each, the
 # server's own time for the very requests the page made, replayed by a plain HTTP client on
 # loopback. The first jump after typing is apart: the server then works out the names of every
-# row above the one shown. Prints three lines:
+# row above the one shown. So is a jump to the last row right after a keystroke, until the last
+# row shows its name from the new pattern. Prints four lines:
 #   keystroke MEDIAN_MS SERVER_MEDIAN_MS
 #   scroll MEDIAN_MS SERVER_MEDIAN_MS
 #   first scroll MS SERVER_MS
+#   jump to the end after a keystroke MEDIAN_MS SERVER_MEDIAN_MS
 # Usage: /usr/bin/python3 page_bench.py PATH/TO/move-rename-web WORK_DIR COUNT
 import os
 import random
@@ -21,9 +23,10 @@ import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
 from pagedriver import Page, Server, browser, make_season  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
 
 binary, work, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
-KEYS, JUMPS = 30, 30
+KEYS, JUMPS, ENDS = 30, 30, 10
 
 # Each measurement waits in the page for the cells to be right, then answers the time taken.
 OBSERVE = '''
@@ -113,9 +116,27 @@ try:
         time.sleep(0.05)
         if i == 0:
             first_server = server_ms(driver, True)
+    scroll_server = server_ms(driver, False)
+
+    ends = []
+    for i in range(ENDS):
+        driver.execute_script('document.getElementById("scroller").scrollTop = 0')
+        time.sleep(0.05)
+        output.send_keys('x' if i % 2 == 0 else Keys.BACKSPACE)
+        ends.append(driver.execute_async_script('''
+            const done = arguments[0];
+            const scroller = document.getElementById('scroller');
+            const suffix = document.getElementById('output').value.replace('%1', '') + '.mkv';
+            const start = performance.now();
+            scroller.scrollTop = scroller.scrollHeight;
+            window.benchWait(done, start, (rows) => rows.some((r) =>
+                r.position === state.total - 1 &&
+                r.querySelector('.target > span').textContent.endsWith(suffix)));'''))
+    ends_server = server_ms(driver, True)
     print(f'keystroke {keystroke:.2f} {keystroke_server:.2f}')
-    print(f'scroll {statistics.median(jumps[1:]):.2f} {server_ms(driver, False):.2f}')
+    print(f'scroll {statistics.median(jumps[1:]):.2f} {scroll_server:.2f}')
     print(f'first scroll {jumps[0]:.2f} {first_server:.2f}')
+    print(f'jump to the end after a keystroke {statistics.median(ends):.2f} {ends_server:.2f}')
 finally:
     driver.quit()
     server.stop()

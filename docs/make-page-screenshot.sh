@@ -3,7 +3,7 @@
 # SPDX-FileCopyrightText: 2026 Move & Rename developers
 # Remakes docs/page.png and docs/page-phone.png: runs the built move-rename-web on a small season
 # of release folders, opens it in the page in headless Chromium, lets the suggestion fill the
-# patterns, types an output pattern and captures the page, at a desktop's and a phone's width.
+# patterns, types an output pattern that makes folders and captures the page, at a desktop's and a phone's width.
 # Needs: chromium, chromium-driver, python3-selenium (./test installs them).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,8 +23,9 @@ with tempfile.TemporaryDirectory() as root:
             page.open_folders('Season')
             page.wait(lambda: len(page.rows()) == 3, 'three rows')
             page.field('Output pattern:').send_keys('\ue009a')  # Ctrl+A
-            page.type_into('Output pattern:', 'Harbour Lights - 2x0%1')
-            page.wait(lambda: page.rows()[2][2] == 'Harbour Lights - 2x03.mkv', 'the names')
+            page.type_into('Output pattern:', 'Harbour Lights/Season 02/Harbour Lights - S02E0%1')
+            page.wait(lambda: page.rows()[2][2] ==
+                      'Harbour Lights/Season 02/Harbour Lights - S02E03.mkv', 'the names')
             driver.save_screenshot(os.path.join(top, 'docs', name))
             driver.quit()
             print('wrote', os.path.join(top, 'docs', name))

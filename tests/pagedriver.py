@@ -101,6 +101,7 @@ class Page:
 
     def open_folders(self, *names):
         """Open Folder(s): ticks the folders named in the root and chooses."""
+        self.wait(lambda: self.button('Open Folder(s)').is_displayed(), 'the page shown')
         self.button('Open Folder(s)').click()
         for name in names:
             self.wait(lambda: self.driver.find_elements(

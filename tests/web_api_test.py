@@ -10,6 +10,7 @@ import json
 import os
 import pty
 import random
+import re
 import signal
 import socket
 import ssl
@@ -546,6 +547,42 @@ def races_traced(top, root, server, trace):
                                                    os.path.basename(second)], (lines, last))
 
 
+def far_rows(top):
+    """A screen far down after new patterns: duplicates found by name, the disk asked only about
+    the rows on it and those whose sidecars could share its targets."""
+    root = season(top, range(1, 31))
+    for name in ("Show.S01E30.720p-GRP/show.s01e30.nfo", "Show.S01E30.720p-OTHER/show.s01e30.nfo",
+                 "Show.S01E30.720p-OTHER/show.s01e30.avi"):
+        write(f"{root}/Season/{name}")
+    trace = f"{top}/trace"
+    server = Server(top, [root], wrap=["strace", "-qq", "-f", "-o", trace, "-e", "trace=%file"])
+    with open(f"/proc/{server.process.pid}/task/{server.process.pid}/children") as children:
+        traced = int(children.read().split()[0])
+    try:
+        server.login("anything")
+        sid = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
+
+        def mark(name):  # a path asked about, seen in the trace once strace has written it
+            server.request("GET", "/api/folders?" + query(root=0, path=name))
+            for _ in range(1000):
+                if name in open(trace).read():
+                    break
+                time.sleep(0.01)
+        mark("before-the-rows")
+        _, _, answer = server.request("GET", f"/api/scans/{sid}/rows?" + query(
+            filename="Show.S01E%1.720p", output="%1", offset=30, limit=1, sidecars=1))
+        mark("after-the-rows")
+        text = open(trace).read().split("before-the-rows")[-1].split("after-the-rows")[0]
+        asked = re.findall(r"S01E[0-2]\d[^/\"]*", text)
+    finally:
+        os.kill(traced, signal.SIGTERM)
+        server.stop()
+    check("the last row's sidecar a duplicate of a row far above", [
+        (r["target"], r["conflict"], r["sidecars"][0]["conflict"]) for r in answer["rows"]] == [
+            ("30.avi", "sidecar", "duplicate")], answer)
+    check("the rows above asked nothing of the disk", not asked, sorted(set(asked))[:5])
+
+
 def garbage(top):
     root = season(top, [1, 2])
     server = Server(top, [root])
@@ -639,7 +676,7 @@ def newcomer(top):
 
 
 for case in [security_table, every_address, session_flow, tls, settings_and_times, two_clients,
-             races, garbage, newcomer]:
+             races, far_rows, garbage, newcomer]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()
         try:

@@ -300,7 +300,11 @@ fault web_api "a scan's release that leads out of its bounds handed on all the s
     'if (listing.outside && bounds)
                 return;' ''
 fault web_api "the web server's duplicates ignore rows above the screen" src/web/api.cpp \
-    'return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;' 'return false;'
+    'scan->firstClaim.value(hashOf(clean), INT_MAX) < i ||' 'false ||'
+fault web_api "the web server's sidecar duplicates ignore sidecars above the screen" \
+    src/web/api.cpp '(sidecars && sidecarAbove(clean, i));' 'false;'
+fault web_api "the web server reads the sidecars of every row above the screen" src/web/api.cpp \
+    'scan->stems.values(hashOf(QStringView(clean).left(dot)))' 'scan->stems.values()'
 fault web_api "the web server ignores the action asked for" src/web/api.cpp \
     '        plan.action = *how;' '        (void)how;'
 fault web_api "the web server keeps moved rows in the scan" src/web/api.cpp \
@@ -312,7 +316,9 @@ fault web_api "a journal in use written all the same" src/journal/journal.cpp \
 # The web page.
 fault page "the page keeps a name typed by hand past the next keystroke" src/web/page/page.js \
     '    state.typed.clear();
-    stopEditing(false);' '    stopEditing(false);'
+    state.failed.clear();
+    stopEditing(false);' '    state.failed.clear();
+    stopEditing(false);'
 fault page "the page sends unticked rows to be moved" src/web/page/page.js \
     'unticked: [...state.unticked],' 'unticked: [],'
 fault page "the page sends no name typed by hand" src/web/page/page.js \
@@ -322,6 +328,19 @@ fault page "the page drops the reason a row failed" src/web/page/page.js \
 fault page "the page draws every row into the document" src/web/page/page.js \
     'const count = Math.ceil(scroller.clientHeight / state.rowHeight) + 1;' \
     'const count = state.total + 1;'
+
+# The page's rows after a run, its targets, its layout when its width changes.
+fault page "the page shows why a row failed instead of its live conflict" src/web/page/page.js \
+    "const why = [conflict, failed && \`not moved: \${failed}\`].filter(Boolean).join('; ');" \
+    "const why = failed ? \`not moved: \${failed}\` : conflict;"
+fault page "the page keeps a row's failure past a change of its target" src/web/page/page.js \
+    '    state.failed.clear();
+    stopEditing(false);' '    stopEditing(false);'
+fault page "the page measures its rows once, whatever its width" src/web/page/page.js \
+    'if (!height || height === state.rowHeight) return;' 'if (!height || state.rowHeight) return;'
+fault page "the page cuts a target's file name with its folders" src/web/page/page.css \
+    '.name { display: flex; min-width: 0; }' \
+    '.name { display: block; min-width: 0; overflow: hidden; text-overflow: ellipsis; }'
 
 # What the tests were made able to catch.
 fault cli "a folder made with a fixed mode, whatever the umask" src/files/safemove.cpp \

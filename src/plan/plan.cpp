@@ -201,19 +201,24 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
     row.target = target;
     row.targetPath = rootDir.absoluteFilePath(row.target);
     if (sidecars) {
-        // A target from the patterns ends in the chosen file's extension; one typed by hand may
-        // not, and then none of it is cut.
-        const QString extension = FileExtension(release.fileName);
-        const QString targetStem = row.target.endsWith(extension, Qt::CaseInsensitive)
-                                       ? row.target.chopped(extension.size())
-                                       : row.target;
-        for (const files::Sidecar &file : files::Sidecars(
-                 release.absolutePath, release.fileName.chopped(extension.size()), within)) {
+        const qsizetype extension = FileExtension(release.fileName).size();
+        const QString targetStem = SidecarStem(row.target, release.fileName);
+        for (const files::Sidecar &file :
+             files::Sidecars(release.absolutePath, release.fileName.chopped(extension), within)) {
             const QString sidecarTarget = targetStem + file.suffix;
             row.sidecars.append({file, sidecarTarget, rootDir.absoluteFilePath(sidecarTarget)});
         }
     }
     return row;
+}
+
+QString SidecarStem(const QString &target, const QString &fileName)
+{
+    // A target from the patterns ends in the chosen file's extension; one typed by hand may
+    // not, and then none of it is cut.
+    const QString extension = FileExtension(fileName);
+    return target.endsWith(extension, Qt::CaseInsensitive) ? target.chopped(extension.size())
+                                                           : target;
 }
 
 QString CommonParent(const QStringList &folders)

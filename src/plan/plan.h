@@ -102,6 +102,11 @@ QString SuggestedPattern(const QStringList &folders, const QString &root);
 PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
                 bool sidecars, const files::Bounds *within = nullptr);
 
+// What the targets of the sidecars of a row begin with: its target less its chosen file's
+// extension (fileName's) where it ends in it, else the whole target; each sidecar's own ending
+// follows it.
+QString SidecarStem(const QString &target, const QString &fileName);
+
 // Whether a target text may be made under root (None), or why not (Outside, NotFolder): only the
 // output pattern's own "/" makes a folder, and every folder on the way must be one, or be
 // missing, beneath root without a link leading out of it. Each folder is looked at once, so that

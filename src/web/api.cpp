@@ -147,17 +147,20 @@ struct Api::ScanData
     QString base; // the root of the moves, absolute, with a "/" at its end
     QVector<Release> rows;
 
-    // Where every target of the rows up to rowSeq.size() was first claimed, for one pattern
-    // pair: a row's duplicate needs every earlier row's target, and a screen of rows should
-    // cost what that screen costs. Built as far as the rows asked for reach, reused while the
-    // patterns stay, dropped when they change or rows leave.
+    // Which row first names each target, for one pattern pair: a row's duplicate needs every
+    // earlier row's target, and targets are names only, so one pass over the rows' names finds
+    // them all without the disk, and any screen of rows then costs what that screen costs.
+    // Built as far down as the screens asked for reach, dropped when patterns change or rows
+    // leave.
     QString indexKey;
     // Keyed by the hash of the cleaned target path rather than the path: a tenth of the memory,
     // and a collision could only mark a row a duplicate that the run would then plan afresh.
     QHash<size_t, int> firstClaim;
-    QVector<int> rowSeq;                        // the claim number of each row's first file
+    // The rows by the hash of the cleaned path their sidecars' targets begin with: a sidecar's
+    // target is one of those and "." and more, so only these rows' sidecars are read from disk.
+    QMultiHash<size_t, int> stems;
+    int indexed = 0;                            // the rows above this one are in both
     std::unique_ptr<plan::TargetBounds> bounds; // the folders on the targets' way
-    int seq = 0;
 
     files::ReleaseFile ReleaseOf(const Release &r) const
     {
@@ -168,8 +171,8 @@ struct Api::ScanData
     {
         indexKey = key;
         firstClaim.clear();
-        rowSeq.clear();
-        seq = 0;
+        stems.clear();
+        indexed = 0;
     }
 };
 
@@ -359,32 +362,68 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
                              sidecars, &bounds);
     };
     const QString key = filename + QChar(0) + output + QChar(sidecars ? u'1' : u'0');
+    const auto cleaned = [&base](const QString &target) {
+        return QDir::cleanPath(base.absoluteFilePath(target));
+    };
+    // A cleaned path is hashed from below the root of the moves, so that a plain target (no
+    // "." or ".." part, no "//") is hashed as it is, with no path made or cleaned.
+    const QString &prefix = scan->base;
+    const auto hashOf = [&prefix](QStringView clean) {
+        return qHash(clean.startsWith(prefix) ? clean.mid(prefix.size()) : clean);
+    };
+    const auto targetHash = [&](const QString &target) {
+        const bool plain =
+            !target.isEmpty() && !target.startsWith(QLatin1Char('/')) &&
+            !target.endsWith(QLatin1Char('.')) && !target.endsWith(QLatin1Char('/')) &&
+            !target.contains(QLatin1String("//")) && !target.contains(QLatin1String("./"));
+        return plain ? qHash(QStringView(target)) : hashOf(cleaned(target));
+    };
     if (key != scan->indexKey) {
         scan->ResetIndex(key);
         scan->bounds = std::make_unique<plan::TargetBounds>(scan->base, output);
+        scan->firstClaim.reserve(scan->rows.size());
     }
     const int total = int(scan->rows.size());
     const int end = int(qMin(qint64(total), qint64(*offset) + *limit));
-    while (scan->rowSeq.size() < end) {
-        plan::PlanRow row = rowAt(int(scan->rowSeq.size()));
-        scan->rowSeq.append(scan->seq);
-        plan::MarkConflicts(row, *scan->bounds, [&scan](const QString &clean) {
-            const int mine = scan->seq++;
-            const size_t key = qHash(clean);
-            if (scan->firstClaim.contains(key))
-                return true;
-            scan->firstClaim.insert(key, mine);
-            return false;
-        });
+    // Indexed as far down as the rows asked for reach. A file that cannot move claims its target
+    // all the same: any other file with that target meets the same reason first.
+    for (; scan->indexed < end; ++scan->indexed) {
+        const ScanData::Release &r = scan->rows.at(scan->indexed);
+        const QString target = patterns.TargetName(r.folder, r.fileName);
+        const size_t claim = targetHash(target);
+        if (!scan->firstClaim.contains(claim))
+            scan->firstClaim.insert(claim, scan->indexed);
+        if (sidecars)
+            scan->stems.insert(targetHash(plan::SidecarStem(target, r.fileName)), scan->indexed);
     }
+    // Whether a row above row i has a sidecar whose target is clean: one whose stem is clean up
+    // to one of its "." after the last "/", read from disk.
+    const auto sidecarAbove = [&](const QString &clean, int i) {
+        for (qsizetype dot = clean.indexOf(QLatin1Char('.'), clean.lastIndexOf(QLatin1Char('/')));
+             dot > 0; dot = clean.indexOf(QLatin1Char('.'), dot + 1)) {
+            for (const int j : scan->stems.values(hashOf(QStringView(clean).left(dot)))) {
+                if (j >= i)
+                    continue;
+                const plan::PlanRow above = rowAt(j);
+                for (const plan::PlanSidecar &sidecar : above.sidecars) {
+                    if (cleaned(sidecar.target) == clean)
+                        return true;
+                }
+            }
+        }
+        return false;
+    };
 
     QJsonArray list;
     for (int i = *offset; i < end; ++i) {
         plan::PlanRow row = rowAt(i);
-        int seq = scan->rowSeq.at(i);
+        QSet<QString> mine; // the row's own files claim in turn too
         plan::MarkConflicts(row, *scan->bounds, [&](const QString &clean) {
-            const int mine = seq++;
-            return scan->firstClaim.value(qHash(clean), INT_MAX) < mine;
+            const bool taken = mine.contains(clean) ||
+                               scan->firstClaim.value(hashOf(clean), INT_MAX) < i ||
+                               (sidecars && sidecarAbove(clean, i));
+            mine.insert(clean);
+            return taken;
         });
         const QString conflict = plan::ConflictName(row.conflict);
         QJsonObject object{{QStringLiteral("row"), scan->rows.at(i).id},

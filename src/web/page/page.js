@@ -23,8 +23,10 @@ const state = {
     rows: new Map(), // position in the scan -> row as the server gave it
     typed: new Map(), // row id -> target name typed by hand
     unticked: new Set(), // row ids
-    failed: new Map(), // row id -> why its move failed
+    failed: new Map(), // row id -> why its move failed, until its target changes
     leftOut: new Map(), // row id -> why the row cannot be an episode of the batch
+    opened: new Set(), // row ids whose sidecars are listed
+    running: false, // a run is under way
     pending: null, // {generation, offset, limit, controller}
     pool: [], // the row elements, position p drawn by pool[p % pool.length]
     rowHeight: 0,
@@ -138,24 +140,45 @@ function makeRow(slot) {
     target.setAttribute('role', 'gridcell');
     target.className = 'target';
     target.tabIndex = 0;
+    // The target's folders (cut at their start when long, in a right-to-left box around an
+    // isolated left-to-right run) and its file name, which is never cut.
     const name = document.createElement('span');
+    name.className = 'name';
+    const dir = document.createElement('span');
+    dir.className = 'dir';
+    const dirText = document.createElement('bdi');
+    dir.append(dirText);
+    const base = document.createElement('span');
+    base.className = 'base';
+    name.append(dir, base);
     const note = document.createElement('span');
     note.className = 'note';
-    target.append(name, note);
+    const more = document.createElement('button');
+    more.type = 'button';
+    more.className = 'more';
+    const details = document.createElement('ul');
+    details.className = 'details';
+    target.append(name, note, more, details);
     element.append(folderCell, file, target);
-    element.parts = {tick, folder, file, target, name, note};
+    element.parts = {tick, folder, file, target, name, dirText, base, note, more, details};
     element.position = -1;
     element.slot = slot;
     spacer.append(element);
     return element;
 }
 
-// Rows are one fixed height, measured once from a drawn row, so that positions are arithmetic.
+// Rows are one fixed height, so that positions are arithmetic: measured from a drawn row, and
+// again whenever the table's size changes, as a narrower table lays a row out on more lines.
 function measureRows() {
-    if (state.rowHeight) return;
     const probe = makeRow(-1);
-    state.rowHeight = probe.getBoundingClientRect().height || 28;
+    const height = probe.getBoundingClientRect().height;
     probe.remove();
+    if (!height || height === state.rowHeight) return; // hidden, or no change
+    // The row at the top of the view stays at the top.
+    const top = state.rowHeight ? scroller.scrollTop / state.rowHeight : 0;
+    state.rowHeight = height;
+    spacer.style.height = `${state.total * height}px`;
+    scroller.scrollTop = top * height;
 }
 
 function visibleRange() {
@@ -166,7 +189,7 @@ function visibleRange() {
 
 function fill(element, position) {
     const row = state.rows.get(position);
-    const {tick, folder, file, target, name, note} = element.parts;
+    const {tick, folder, file, target, name, dirText, base, note, more, details} = element.parts;
     const editing = state.editing;
     // A row scrolled away takes its editor's text with it, as leaving the editor does.
     if (editing && editing.element === element && (!row || row.row !== editing.id))
@@ -180,9 +203,13 @@ function fill(element, position) {
     const current = state.current.position === position && row;
     tick.tabIndex = current && state.current.part === 'tick' ? 0 : -1;
     target.tabIndex = current && state.current.part === 'target' ? 0 : -1;
+    more.tabIndex = current && state.current.part === 'more' ? 0 : -1;
     tick.disabled = !row;
     if (!row) {
-        folder.textContent = file.textContent = name.textContent = note.textContent = '';
+        folder.textContent = file.textContent = note.textContent = '';
+        dirText.textContent = base.textContent = '';
+        more.hidden = true;
+        element.classList.remove('open');
         return;
     }
     tick.checked = !state.unticked.has(row.row);
@@ -190,19 +217,37 @@ function fill(element, position) {
     file.textContent = row.file;
     if (state.editing && state.editing.element === element) return;
     const typed = state.typed.get(row.row);
-    name.textContent = typed !== undefined ? typed : row.target;
+    const shown = typed !== undefined ? typed : row.target;
+    const slash = shown.lastIndexOf('/') + 1;
+    dirText.textContent = shown.slice(0, slash);
+    base.textContent = shown.slice(slash);
     target.classList.toggle('typed', typed !== undefined);
     // A name typed by hand is checked only when it moves; the server's conflict was for its own.
+    // A row left by a run shows its live conflict and, beside it, why the run left it.
     const failed = state.failed.get(row.row);
     const left = state.leftOut.get(row.row);
-    const why = failed ? `not moved: ${failed}` : left ? `left out: ${left}`
-        : (typed === undefined && row.conflict) || '';
-    const sidecars = row.sidecars || [];
-    const more = sidecars.length ? `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`
-        : '';
-    note.textContent = why || more;
+    const conflict = (typed === undefined && row.conflict) || '';
+    const why = left && !failed ? `left out: ${left}`
+        : [conflict, failed && `not moved: ${failed}`].filter(Boolean).join('; ');
+    note.textContent = why;
     element.classList.toggle('problem', why !== '');
-    target.title = sidecars.map((s) => `${s.file} → ${s.target}`).join('\n');
+    // Opened (a click or Enter on "+3 sidecars"), the row lists where its sidecars go; its
+    // target focused, it shows the whole target when that has folders.
+    const sidecars = row.sidecars || [];
+    const open = sidecars.length > 0 && state.opened.has(row.row);
+    more.hidden = sidecars.length === 0;
+    more.textContent = `+${sidecars.length} sidecar${sidecars.length > 1 ? 's' : ''}`;
+    more.setAttribute('aria-expanded', open);
+    element.classList.toggle('open', open);
+    const line = (text, className) => {
+        const item = document.createElement('li');
+        item.textContent = text;
+        item.className = className;
+        return item;
+    };
+    details.replaceChildren(...(slash ? [line(shown, 'whole')] : []), ...(open ? sidecars.map(
+        (s) => line(`${s.file} → ${s.target}${s.conflict ? ` (${s.conflict})` : ''}`, 'sidecar'))
+        : []));
 }
 
 // Draws the rows in view from what is known, and asks for what is missing.
@@ -222,6 +267,17 @@ function render() {
         if (position < last && !state.rows.has(position)) missing = true;
     }
     if (missing) fetchRows(first, last - first);
+    offerProcess();
+}
+
+// Process is offered while a ticked row may move: one not fetched yet, or one shown without a
+// conflict (a name typed by hand is checked when it moves).
+function offerProcess() {
+    const ticked = (row) => !state.unticked.has(row.row);
+    const free = (row) => state.typed.has(row.row) || !row.conflict;
+    const unseen = state.rows.size < state.total && state.unticked.size < state.total;
+    processButton.disabled = state.running || !state.scan ||
+        !(unseen || [...state.rows.values()].some((row) => ticked(row) && free(row)));
 }
 
 // Asks for the rows from offset on; answers of an older generation are dropped.
@@ -270,6 +326,7 @@ function forget() {
 function patternsChanged() {
     // As in the window: a keystroke in a pattern field replaces every name typed by hand.
     state.typed.clear();
+    state.failed.clear();
     stopEditing(false);
     forget();
 }
@@ -287,7 +344,10 @@ scroller.addEventListener('scroll', () => {
         render();
     });
 });
-window.addEventListener('resize', render);
+new ResizeObserver(() => {
+    measureRows();
+    render();
+}).observe(scroller);
 
 function rowOf(node) {
     const element = node.closest('.row');
@@ -299,6 +359,7 @@ spacer.addEventListener('change', (event) => {
     if (!element || event.target.type !== 'checkbox') return; // not the editor's change
     if (event.target.checked) state.unticked.delete(element.rowId);
     else state.unticked.add(element.rowId);
+    offerProcess();
 });
 
 // --- Names typed by hand -----------------------------------------------------------------------
@@ -346,21 +407,32 @@ function stopEditing(keep, redraw = true) {
     state.editing = null;
     const typed = editing.editor.value;
     if (keep) state.typed.set(editing.id, extensionOf(typed) ? typed : typed + editing.extension);
+    // A row whose name was edited is a new row to a run: why the last one left it is past.
+    if (keep) state.failed.delete(editing.id);
     editing.editor.remove();
     editing.shown.remove();
     editing.element.parts.name.hidden = false;
     if (redraw) fill(editing.element, editing.element.position);
+    offerProcess();
 }
 
 spacer.addEventListener('dblclick', (event) => {
     const element = rowOf(event.target);
-    if (element && event.target.closest('.target')) startEditing(element);
+    if (element && event.target.closest('.target') && !event.target.closest('.more, .details'))
+        startEditing(element);
+});
+
+spacer.addEventListener('click', (event) => {
+    const element = rowOf(event.target);
+    if (!element || event.target !== element.parts.more) return;
+    if (!state.opened.delete(element.rowId)) state.opened.add(element.rowId);
+    fill(element, element.position);
 });
 
 spacer.addEventListener('focusin', (event) => {
     const element = rowOf(event.target);
     if (!element || event.target.classList.contains('editor')) return;
-    const part = event.target === element.parts.target ? 'target' : 'tick';
+    const part = ['target', 'more'].find((p) => event.target === element.parts[p]) || 'tick';
     state.current = {position: element.position, part};
     for (const other of state.pool) fill(other, other.position);
 });
@@ -378,7 +450,9 @@ spacer.addEventListener('keydown', (event) => {
     const page = Math.max(1, Math.floor(scroller.clientHeight / state.rowHeight) - 1);
     const step = {ArrowDown: 1, ArrowUp: -1, PageDown: page, PageUp: -page}[event.key];
     if (event.key === 'ArrowLeft' || event.key === 'ArrowRight') {
-        part = event.key === 'ArrowRight' ? 'target' : 'tick';
+        const parts = element.parts.more.hidden ? ['tick', 'target'] : ['tick', 'target', 'more'];
+        const at = parts.indexOf(part) + (event.key === 'ArrowRight' ? 1 : -1);
+        part = parts[Math.max(0, Math.min(parts.length - 1, at))];
     } else if (step) {
         position = Math.max(0, Math.min(state.total - 1, position + step));
     } else {
@@ -392,7 +466,7 @@ spacer.addEventListener('keydown', (event) => {
     state.current = {position, part};
     render();
     const next = state.pool.find((e) => e.position === position);
-    if (next) next.parts[part].focus();
+    if (next) next.parts[part === 'more' && next.parts.more.hidden ? 'target' : part].focus();
 });
 
 // --- Open Folder(s) ----------------------------------------------------------------------------
@@ -516,6 +590,7 @@ async function scan(folders, release) {
     state.typed.clear();
     state.unticked.clear();
     state.failed.clear();
+    state.opened.clear();
     // Rows that cannot be episodes of the batch start unticked, every one of them, drawn or not.
     const leftOut = answer.left_out || [];
     state.leftOut = new Map(leftOut.map((r) => [r.row, r.reason]));
@@ -534,7 +609,6 @@ async function scan(folders, release) {
     $('progress-area').hidden = true;
     say(`${answer.rows} ${answer.rows === 1 ? 'row' : 'rows'}` + (leftOut.length
         ? `, ${leftOut.length} left unticked: they cannot be episodes of this batch` : ''));
-    processButton.disabled = false;
     scroller.scrollTop = 0;
     forget();
     render();
@@ -544,7 +618,8 @@ async function scan(folders, release) {
 
 processButton.addEventListener('click', async () => {
     stopEditing(true);
-    processButton.disabled = true;
+    state.running = true;
+    offerProcess();
     const counts = {attempted: 0, moved: 0, failed: 0};
     const planned = state.total - state.unticked.size;
     const progress = $('progress');
@@ -586,7 +661,9 @@ processButton.addEventListener('click', async () => {
         failSay(error);
     }
     clearTimeout(refresh);
+    state.running = false;
     forget();
+    offerProcess();
     loadHistory();
 });
 
