@@ -331,8 +331,8 @@ fault page "the page draws every row into the document" src/web/page/page.js \
 
 # The page's rows after a run, its targets, its layout when its width changes.
 fault page "the page shows why a row failed instead of its live conflict" src/web/page/page.js \
-    "const why = [conflict, failed && \`not moved: \${failed}\`].filter(Boolean).join('; ');" \
-    "const why = failed ? \`not moved: \${failed}\` : conflict;"
+    ": [conflict, failed && \`not moved: \${failed}\`].filter(Boolean).join('; ');" \
+    ": failed ? \`not moved: \${failed}\` : conflict;"
 fault page "the page keeps a row's failure past a change of its target" src/web/page/page.js \
     '    state.failed.clear();
     stopEditing(false);' '    stopEditing(false);'
@@ -484,7 +484,7 @@ fault web_api "the reason a row failed replaced by a word" src/web/api.cpp \
 
 # What a newcomer's page meets: names typed by hand, one release chosen, rows left out.
 fault web_api "a typed name's sidecars cut by an extension it lacks" src/plan/plan.cpp \
-    'row.target.endsWith(extension, Qt::CaseInsensitive)' 'true'
+    'return target.endsWith(extension, Qt::CaseInsensitive)' 'return true'
 fault page "the page drops the extension of a name typed without one" src/web/page/page.js \
     'extensionOf(typed) ? typed : typed + editing.extension' 'typed'
 fault web_api "a sample's release left out for another reason" src/plan/plan.cpp \
