@@ -465,6 +465,12 @@ fault web_api "a library group's own patterns ignored" src/plan/library.cpp \
 fault web_api "a malformed library pattern let through" src/web/api.cpp \
     'const QString problem = naming::FieldPatterns::Problem(output.toString());' \
     'const QString problem;'
+fault page "the library's rows show no fields" src/web/page/library.js \
+    'fields.textContent = fieldsText(row.fields);' "fields.textContent = '';"
+fault page "a library group's edited pattern never sent" src/web/page/library.js \
+    'groups: library.own}});' 'groups: {}}});'
+fault page "Process places nothing of the library" src/web/page/page.js \
+    'const placing = libraryOn() ? libraryRun() : null;' 'const placing = null;'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.
