@@ -387,6 +387,49 @@ def readable_targets(width, height):
         page.wait(lambda: not any(listed()), 'the row closed by Enter')
 
 
+def mixed_downloads(root):
+    """Two episodes of one show, a film and a folder that names neither, under dl."""
+    for folder in ('Harbour.Lights.S02E01.720p.HDTV.x264-GRP',
+                   'Harbour.Lights.S02E02.720p.HDTV.x264-GRP',
+                   'The.Quiet.Harbour.2019.1080p.BluRay.x264-GRP', 'Extras'):
+        os.makedirs(os.path.join(root, 'dl', folder))
+        with open(os.path.join(root, 'dl', folder, folder.lower() + '.mkv'), 'wb') as file:
+            file.write(b'x')
+
+
+# The library: its groups under their headings, a row's fields, one group's own pattern, then
+# Process by hard links.
+def library():
+    with Session(mixed_downloads) as s:
+        page = s.page
+        before = tree(s.root)
+        page.open_folders('dl')
+        page.wait(lambda: len(page.rows()) == 4, 'four rows')
+        page.field('Library').send_keys(' ')
+        headings = lambda: [h.text for h in s.driver.find_elements(By.CSS_SELECTOR, '#library h2')]
+        page.wait(lambda: headings() == ['Harbour Lights, season 02', 'The Quiet Harbour (2019)',
+                                         'not recognised'], lambda: f'the groups, not {headings()}')
+        rows = lambda: [r.text for r in s.driver.find_elements(
+            By.XPATH, '//ul[@aria-label="Rows of Harbour Lights, season 02"]/li')]
+        check('show Harbour Lights, season 2, episode 1' in rows()[0], f'the fields: {rows()}')
+        output = s.driver.find_element(
+            By.XPATH, '//input[@aria-label="Output pattern Harbour Lights, season 02"]')
+        output.send_keys(Keys.CONTROL, 'a')
+        output.send_keys('TV/%{show}/E%{episode:02}')
+        page.wait(lambda: all(f'→ TV/Harbour Lights/E0{n}.mkv' in rows()[n - 1] for n in (1, 2)),
+                  lambda: f"the group's own pattern: {rows()}")
+        Select(page.field('Action:')).select_by_visible_text('hard link')
+        page.button('Process').click()
+        page.wait(lambda: '3 moved, 0 failed' in page.driver.find_element(By.ID, 'status').text,
+                  'the end of the run')
+        placed = sorted(set(tree(s.root)) - set(before))
+        check(placed == ['dl/TV/Harbour Lights/E01.mkv', 'dl/TV/Harbour Lights/E02.mkv',
+                         'dl/The Quiet Harbour (2019)/The Quiet Harbour (2019).mkv'] and
+              os.path.samefile(os.path.join(s.root, placed[0]), os.path.join(
+                  s.root, 'dl/Harbour.Lights.S02E01.720p.HDTV.x264-GRP',
+                  'harbour.lights.s02e01.720p.hdtv.x264-grp.mkv')), f'placed: {placed}')
+
+
 def login(rows):
     with Session(season(1), password='secret words') as s:
         page = s.page
@@ -425,11 +468,12 @@ def keyboard():
         page.wait(lambda: len(page.rows()) == 3, 'three rows')
         page.field('Filename:').click()
         seen = []
-        for _ in range(7):
+        for _ in range(8):
             active = s.driver.switch_to.active_element
             seen.append(active.get_attribute('id') or active.get_attribute('type'))
             active.send_keys(Keys.TAB)
-        want = ['filename', 'output', 'checkbox', 'action', 'sidecars', 'open', 'process']
+        want = ['filename', 'output', 'checkbox', 'action', 'sidecars', 'library-choice', 'open',
+                'process']
         check(seen == want, f'Tab order {seen}')
         page.field('Filename:').send_keys(Keys.TAB, Keys.TAB, Keys.ARROW_DOWN, Keys.ARROW_DOWN,
                                           Keys.SPACE, Keys.ARROW_RIGHT, Keys.ENTER)
@@ -456,6 +500,7 @@ run('a row left by a run: its conflict, its failure, Process again', retry)
 run('a table narrowed and widened lays its rows out again', narrowed)
 run('targets readable at 1280 wide, sidecars listed', readable_targets, 1280, 800)
 run('targets readable at a phone width', readable_targets, 390, 844)
+run('the library: groups, fields, a pattern of its own, Process', library)
 run('login: a wrong password, then the right one', login,
     [('wrong', 'Wrong password.', False), ('secret words', '', True)])
 run('a name typed without its extension', typed_name)

@@ -583,6 +583,77 @@ def far_rows(top):
     check("the rows above asked nothing of the disk", not asked, sorted(set(asked))[:5])
 
 
+def library(top):
+    """A mixed download folder placed as a media library: groups, patterns, fields, links, undo."""
+    root = f"{top}/media"
+    releases = {"Harbour.Lights.S02E01.720p.HDTV.x264-GRP": "harbour.lights.s02e01.mkv",
+                "Harbour.Lights.S02E02.720p.HDTV.x264-GRP": "harbour.lights.s02e02.mkv",
+                "Other.Show.S01E01E02.720p-GRP": "other.mkv",
+                "The.Quiet.Harbour.2019.1080p.BluRay.x264-GRP": "quiet.mkv",
+                "Harbour.Lights.S02E03.720p-GRP": "harbour.lights.s02e03.sample.mkv",
+                "Extras": "making.of.mkv"}
+    for folder, name in releases.items():
+        write(f"{root}/dl/{folder}/{name}")
+    write(f"{root}/dl/Harbour.Lights.S02E01.720p.HDTV.x264-GRP/harbour.lights.s02e01.en.srt", 10)
+    server = Server(top, [root])
+    sid = server.request("POST", "/api/scans", {"root": 0, "folders": ["dl"]})[2]["scan"]
+    url = f"/api/scans/{sid}/library"
+    status, _, answer = server.request("POST", url, {"sidecars": True})
+    shown = [(g["kind"], g["heading"], g["output"],
+              [(r["folder"], r["target"], r["fields"]) for r in g["rows"]])
+             for g in answer.get("groups", [])]
+    episode = "%{show}/Season %{season:02}/%{show} - S%{season:02}E%{episode:02}"
+    harbour = [("Harbour.Lights.S02E01.720p.HDTV.x264-GRP",
+                "Harbour Lights/Season 02/Harbour Lights - S02E01.mkv",
+                {"show": "Harbour Lights", "season": 2, "episode": 1}),
+               ("Harbour.Lights.S02E02.720p.HDTV.x264-GRP",
+                "Harbour Lights/Season 02/Harbour Lights - S02E02.mkv",
+                {"show": "Harbour Lights", "season": 2, "episode": 2})]
+    other = [("Other.Show.S01E01E02.720p-GRP", "Other Show/Season 01/Other Show - S01E01-E02.mkv",
+              {"show": "Other Show", "season": 1, "episode": [1, 2]})]
+    check("library groups", status == 200 and shown == [
+        ("episodes", "Harbour Lights, season 02", episode, harbour),
+        ("episodes", "Other Show, season 01", episode, other),
+        ("film", "The Quiet Harbour (2019)", "%{title} (%{year})/%{title} (%{year})",
+         [("The.Quiet.Harbour.2019.1080p.BluRay.x264-GRP",
+           "The Quiet Harbour (2019)/The Quiet Harbour (2019).mkv",
+           {"title": "The Quiet Harbour", "year": 2019})]),
+        ("not recognised", "not recognised", None, [("Extras", None, {})])] and answer[
+            "skipped"] == [{"folder": "Harbour.Lights.S02E03.720p-GRP", "reason": "only a sample"}]
+          and answer["groups"][0]["filename"] == "Harbour.Lights.S02E0%1.720p" and
+          answer["groups"][0]["rows"][0]["sidecars"][0]["target"] ==
+          "Harbour Lights/Season 02/Harbour Lights - S02E01.en.srt", answer)
+    ids = {r["folder"]: r["row"] for g in answer.get("groups", []) for r in g["rows"]}
+
+    # One group's own patterns change that group alone; a malformed one is refused by name.
+    key = answer["groups"][0]["key"]
+    own = {key: {"filename": "Harbour.Lights.S02E0%1.720p", "output": "TV/%{show}/E%1"}}
+    status, _, edited = server.request("POST", url, {"groups": own})
+    check("a group's own patterns", [[r["target"] for r in g["rows"]] for g in edited["groups"]][
+        :2] == [["TV/Harbour Lights/E1.mkv", "TV/Harbour Lights/E2.mkv"], [other[0][1]]], edited)
+    status, _, refused = server.request("POST", url, {"groups": {key: {
+        "filename": "", "output": "%{nope}"}}})
+    check("a malformed group pattern", status == 400 and key in refused["error"], refused)
+    check("a library in another root", server.request("POST", url, {"to": 1})[0] == 404)
+
+    status, lines, last = apply(server, sid, {
+        "library": True, "groups": own, "action": "hardlink", "sidecars": True,
+        "unticked": [ids["Other.Show.S01E01E02.720p-GRP"]]})
+    film = f"{root}/dl/The Quiet Harbour (2019)/The Quiet Harbour (2019).mkv"
+    source = f"{root}/dl/Harbour.Lights.S02E02.720p.HDTV.x264-GRP/harbour.lights.s02e02.mkv"
+    check("library applied by hard links", status == 200 and last["moved"] == 3 and
+          last["failed"] == 0 and os.path.samefile(source, f"{root}/dl/TV/Harbour Lights/E2.mkv")
+          and os.path.exists(f"{root}/dl/TV/Harbour Lights/E1.en.srt") and os.path.exists(film)
+          and not os.path.exists(f"{root}/dl/Other Show") and
+          ids["Extras"] not in lines, (lines, last, os.listdir(f"{root}/dl")))
+    status, _, answer = server.request("POST", "/api/undo", {"journal": last["journal"],
+                                                             "apply": True})
+    check("undo of the library", status == 200 and answer["failed"] == 0 and
+          sorted(os.listdir(f"{root}/dl")) == sorted(releases) and os.path.exists(source),
+          (answer, os.listdir(f"{root}/dl")))
+    server.stop()
+
+
 def garbage(top):
     root = season(top, [1, 2])
     server = Server(top, [root])
@@ -675,8 +746,8 @@ def newcomer(top):
     server.stop()
 
 
-for case in [security_table, every_address, session_flow, tls, settings_and_times, two_clients,
-             races, far_rows, garbage, newcomer]:
+for case in [security_table, every_address, session_flow, library, tls, settings_and_times,
+             two_clients, races, far_rows, garbage, newcomer]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()
         try:

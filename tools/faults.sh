@@ -388,7 +388,7 @@ fault cli "a show's folder in the library spelled anew" src/plan/library.cpp \
     'QHash<QString, QString> spellings = ShowFolders(root);' 'QHash<QString, QString> spellings;'
 fault cli "the last spelling of a show wins" src/plan/library.cpp \
     'if (spelling == spellings.cend())
-                    spelling = spellings.insert(key, fields.show);' 'spelling = spellings.insert(key, fields.show);'
+                spelling = spellings.insert(key, fields.show);' 'spelling = spellings.insert(key, fields.show);'
 fault cli "a target taken as free wherever the root lists anything" src/plan/plan.cpp \
     'return names && !names->contains(Folded(relativeFolder.section(QLatin1Char('"'"'/'"'"'), 0, 0)));' 'return names.has_value();'
 
@@ -538,6 +538,22 @@ fault page "a run that changed nothing offers Undo" src/web/page/page.js \
     'if (j.moved === 0) return item;' 'if (false) return item;'
 fault page "the undo preview opens scrolled to its end" src/web/page/page.css \
     '.undo-list { max-height: 50vh; overflow-y: auto; }' '.undo-list { }'
+
+# The library in the web server and its page.
+fault web_api "the library's unticked rows placed all the same" src/web/api.cpp \
+    'return skip.contains(idOf.value(row.release.folder));' 'return false;'
+fault web_api "a library group's own patterns ignored" src/plan/library.cpp \
+    'if (const auto mine = own.constFind(group.key); mine != own.cend()) {' \
+    'if (const auto mine = own.constFind(group.key); mine == own.cend() && false) {'
+fault web_api "a malformed library pattern let through" src/web/api.cpp \
+    'const QString problem = naming::FieldPatterns::Problem(output.toString());' \
+    'const QString problem;'
+fault page "the library's rows show no fields" src/web/page/library.js \
+    'fields.textContent = fieldsText(row.fields);' "fields.textContent = '';"
+fault page "a library group's edited pattern never sent" src/web/page/library.js \
+    'groups: library.own}});' 'groups: {}}});'
+fault page "Process places nothing of the library" src/web/page/page.js \
+    'const placing = libraryOn() ? libraryRun() : null;' 'const placing = null;'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

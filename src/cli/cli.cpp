@@ -417,26 +417,6 @@ QJsonDocument ToJson(const plan::Plan &plan, bool applied)
     return QJsonDocument(object);
 }
 
-// The fields a row's name gave, those that apply: a run of episodes as the list of them.
-QJsonObject FieldsJson(const naming::ReleaseFields &fields)
-{
-    QJsonObject object;
-    if (fields.kind == naming::ReleaseFields::Kind::Episode) {
-        object.insert(QStringLiteral("show"), fields.show);
-        object.insert(QStringLiteral("season"), fields.season);
-        QJsonArray run;
-        for (int episode = fields.episode; episode <= fields.lastEpisode; ++episode)
-            run.append(episode);
-        object.insert(QStringLiteral("episode"),
-                      run.size() == 1 ? QJsonValue(fields.episode) : QJsonValue(run));
-    } else if (fields.kind == naming::ReleaseFields::Kind::Film) {
-        object.insert(QStringLiteral("title"), fields.title);
-    }
-    if (fields.year > 0)
-        object.insert(QStringLiteral("year"), fields.year);
-    return object;
-}
-
 QJsonDocument LibraryJson(const plan::LibraryPlan &library, bool applied)
 {
     QJsonArray groups;
@@ -444,7 +424,7 @@ QJsonDocument LibraryJson(const plan::LibraryPlan &library, bool applied)
         QJsonArray rows;
         for (int i = group.firstRow; i < group.firstRow + group.rowCount; ++i) {
             QJsonObject row = RowJson(library.plan.rows.at(i), applied);
-            row.insert(QStringLiteral("fields"), FieldsJson(library.fields.at(i)));
+            row.insert(QStringLiteral("fields"), plan::FieldsJson(library.fields.at(i)));
             rows.append(row);
         }
         groups.append(QJsonObject{{QStringLiteral("kind"), plan::GroupKindName(group.kind)},

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
 #include <QSet>
 
 #include <dirent.h>
@@ -62,6 +63,24 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
                             const std::optional<QString> &episodePattern, bool sidecars,
                             files::Action action, int lastYear)
 {
+    QVector<files::ReleaseFile> releases;
+    QList<files::SkippedFolder> skipped;
+    files::ScanReleaseFolders(
+        root, std::move(releaseFolders),
+        [&releases](files::ReleaseFile &&release) { releases.append(std::move(release)); },
+        &skipped);
+    LibraryPlan library = MakeLibraryPlan(root, std::move(releases), filenamePattern,
+                                          episodePattern, sidecars, action, lastYear, {});
+    library.plan.skipped = std::move(skipped);
+    return library;
+}
+
+LibraryPlan MakeLibraryPlan(const QString &root, QVector<files::ReleaseFile> releases,
+                            const std::optional<QString> &filenamePattern,
+                            const std::optional<QString> &episodePattern, bool sidecars,
+                            files::Action action, int lastYear,
+                            const QHash<QString, GroupPatterns> &own, const files::Bounds *within)
+{
     LibraryPlan library;
     Plan &plan = library.plan;
     plan.root = root;
@@ -80,36 +99,34 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
     QVector<QVector<Found>> members;
     QHash<QString, int> groupOf; // by show key and season
     QHash<QString, QString> spellings = ShowFolders(root);
-    files::ScanReleaseFolders(
-        root, std::move(releaseFolders),
-        [&](files::ReleaseFile &&release) {
-            if (IsSampleRelease(release.folder, release.fileName)) {
-                library.onlySample.append(release.folder);
-                return;
-            }
-            naming::ReleaseFields fields = naming::ReadReleaseName(release.folder, lastYear);
-            if (fields.kind == naming::ReleaseFields::Kind::NotRecognised) {
-                library.notRecognised.append(std::move(release));
-                return;
-            }
-            int group = int(members.size());
-            if (fields.kind == naming::ReleaseFields::Kind::Episode) {
-                const QString key = naming::ShowKey(fields.show);
-                auto spelling = spellings.constFind(key);
-                if (spelling == spellings.cend())
-                    spelling = spellings.insert(key, fields.show);
-                fields.show = *spelling;
-                const QString season = key + QLatin1Char('/') + QString::number(fields.season);
-                auto known = groupOf.constFind(season);
-                if (known == groupOf.cend())
-                    known = groupOf.insert(season, group);
-                group = *known;
-            }
-            if (group == members.size())
-                members.append(QVector<Found>());
-            members[group].append({std::move(release), std::move(fields)});
-        },
-        &plan.skipped);
+    for (files::ReleaseFile &release : releases) {
+        if (IsSampleRelease(release.folder, release.fileName)) {
+            library.onlySample.append(release.folder);
+            continue;
+        }
+        naming::ReleaseFields fields = naming::ReadReleaseName(release.folder, lastYear);
+        if (fields.kind == naming::ReleaseFields::Kind::NotRecognised) {
+            library.notRecognised.append(std::move(release));
+            continue;
+        }
+        int group = int(members.size());
+        if (fields.kind == naming::ReleaseFields::Kind::Episode) {
+            const QString key = naming::ShowKey(fields.show);
+            auto spelling = spellings.constFind(key);
+            if (spelling == spellings.cend())
+                spelling = spellings.insert(key, fields.show);
+            fields.show = *spelling;
+            const QString season = key + QLatin1Char('/') + QString::number(fields.season);
+            auto known = groupOf.constFind(season);
+            if (known == groupOf.cend())
+                known = groupOf.insert(season, group);
+            group = *known;
+        }
+        if (group == members.size())
+            members.append(QVector<Found>());
+        members[group].append({std::move(release), std::move(fields)});
+    }
+    releases.clear();
 
     // Each group's rows from its own patterns, then the conflicts of all of them as of one run.
     const QDir rootDir(root);
@@ -139,7 +156,11 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
             group.heading = QStringLiteral("%1 (%2)").arg(first.title).arg(first.year);
             group.outputPattern = FilmLayout();
         }
-        if (filenamePattern) {
+        group.key = found.constFirst().release.folder;
+        if (const auto mine = own.constFind(group.key); mine != own.cend()) {
+            group.filenamePattern = mine->filename;
+            group.outputPattern = mine->output;
+        } else if (filenamePattern) {
             group.filenamePattern = *filenamePattern;
         } else {
             QStringList texts;
@@ -165,7 +186,7 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
             PlanRow row = MakeRow(
                 rootDir, member.release,
                 patterns->TargetName(member.release.folder, member.release.fileName, member.fields),
-                sidecars);
+                sidecars, within);
             row.sidecars.removeIf(
                 [](const PlanSidecar &sidecar) { return naming::IsSample(sidecar.file.name); });
             MarkConflicts(row, *groupBounds, claim);
@@ -175,6 +196,25 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
         library.groups.append(group);
     }
     return library;
+}
+
+QJsonObject FieldsJson(const naming::ReleaseFields &fields)
+{
+    QJsonObject object;
+    if (fields.kind == naming::ReleaseFields::Kind::Episode) {
+        object.insert(QStringLiteral("show"), fields.show);
+        object.insert(QStringLiteral("season"), fields.season);
+        QJsonArray run;
+        for (int episode = fields.episode; episode <= fields.lastEpisode; ++episode)
+            run.append(episode);
+        object.insert(QStringLiteral("episode"),
+                      run.size() == 1 ? QJsonValue(fields.episode) : QJsonValue(run));
+    } else if (fields.kind == naming::ReleaseFields::Kind::Film) {
+        object.insert(QStringLiteral("title"), fields.title);
+    }
+    if (fields.year > 0)
+        object.insert(QStringLiteral("year"), fields.year);
+    return object;
 }
 
 } // namespace plan

@@ -6,6 +6,9 @@
 #include "plan.h"
 #include "release.h"
 
+#include <QHash>
+#include <QJsonObject>
+
 #include <optional>
 
 // A mixed download folder placed into a media library as media servers (Jellyfin, Plex, Kodi)
@@ -27,10 +30,18 @@ struct LibraryGroup
 {
     GroupKind kind = GroupKind::Episodes;
     QString heading; // "Harbour Lights, season 02", "The Quiet Harbour (2019)"
+    QString key;     // its first release folder, which names it among the groups of one run
     QString filenamePattern;
     QString outputPattern;
     int firstRow = 0; // its rows in Plan::rows
     int rowCount = 0;
+};
+
+// The two patterns a user gave one group in place of those the layout would give it.
+struct GroupPatterns
+{
+    QString filename;
+    QString output; // well formed (naming::FieldPatterns::Problem)
 };
 
 struct LibraryPlan
@@ -54,5 +65,19 @@ LibraryPlan MakeLibraryPlan(const QString &root, QStringList releaseFolders,
                             const std::optional<QString> &filenamePattern,
                             const std::optional<QString> &episodePattern, bool sidecars,
                             files::Action action, int lastYear);
+
+// The same from releases already scanned under root, as the web server keeps them: each group
+// whose key own holds takes those patterns instead, and every folder of a row's sidecars is
+// listed beneath within (plan::MakeRow). The skipped folders are the caller's.
+LibraryPlan MakeLibraryPlan(const QString &root, QVector<files::ReleaseFile> releases,
+                            const std::optional<QString> &filenamePattern,
+                            const std::optional<QString> &episodePattern, bool sidecars,
+                            files::Action action, int lastYear,
+                            const QHash<QString, GroupPatterns> &own,
+                            const files::Bounds *within = nullptr);
+
+// The fields a row's name gave, those that apply: show, season, episode (a run of episodes as
+// the list of them), title, year.
+QJsonObject FieldsJson(const naming::ReleaseFields &fields);
 
 } // namespace plan

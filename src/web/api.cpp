@@ -4,11 +4,13 @@
 #include "api.h"
 
 #include "confine.h"
+#include "library.h"
 #include "naming.h"
 #include "plan.h"
 #include "release.h"
 #include "undo.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -104,6 +106,26 @@ bool HoldsVideo(int rootFd, const QString &path)
     return found;
 }
 
+// A row as the page shows it; its sidecars with their targets where they were asked for.
+QJsonObject RowJson(int id, const plan::PlanRow &row, bool sidecars)
+{
+    QJsonObject object{{QStringLiteral("row"), id},
+                       {QStringLiteral("folder"), row.release.folder},
+                       {QStringLiteral("file"), row.release.fileName},
+                       {QStringLiteral("target"), row.target},
+                       {QStringLiteral("conflict"), OrNull(plan::ConflictName(row.conflict))}};
+    if (sidecars) {
+        QJsonArray files;
+        for (const plan::PlanSidecar &sidecar : std::as_const(row.sidecars))
+            files.append(QJsonObject{
+                {QStringLiteral("file"), sidecar.file.name},
+                {QStringLiteral("target"), sidecar.target},
+                {QStringLiteral("conflict"), OrNull(plan::ConflictName(sidecar.conflict))}});
+        object.insert(QStringLiteral("sidecars"), files);
+    }
+    return object;
+}
+
 QString RandomId()
 {
     unsigned char bytes[16];
@@ -130,6 +152,12 @@ struct Api::Root
         return absolute == path || absolute.startsWith(slashed);
     }
     files::Bounds Bounds() const { return {fd, slashed}; }
+};
+
+struct Api::LibraryRequest
+{
+    QString root; // where the library is: absolute, with a "/" at its end
+    QHash<QString, plan::GroupPatterns> own; // the patterns a user gave groups, by their keys
 };
 
 struct Api::ScanData
@@ -166,6 +194,21 @@ struct Api::ScanData
     {
         return {r.folder, files::ChosenFilePath(base, r.folder, r.fileName), r.fileName, true,
                 r.seen};
+    }
+    // The library's plan of releases (rows, or a copy of them taken under the mutex), every
+    // folder of it opened beneath the root; each row's id in idOf, by its folder.
+    plan::LibraryPlan Library(const QVector<Release> &releases, const LibraryRequest &library,
+                              bool sidecars, files::Action action, QHash<QString, int> *idOf) const
+    {
+        QVector<files::ReleaseFile> files;
+        for (const Release &r : releases) {
+            files.append(ReleaseOf(r));
+            idOf->insert(r.folder, r.id);
+        }
+        const files::Bounds bounds = root->Bounds();
+        return plan::MakeLibraryPlan(library.root, std::move(files), std::nullopt, std::nullopt,
+                                     sidecars, action, QDate::currentDate().year() + 1, library.own,
+                                     &bounds);
     }
     void ResetIndex(const QString &key)
     {
@@ -425,24 +468,128 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
             mine.insert(clean);
             return taken;
         });
-        const QString conflict = plan::ConflictName(row.conflict);
-        QJsonObject object{{QStringLiteral("row"), scan->rows.at(i).id},
-                           {QStringLiteral("folder"), row.release.folder},
-                           {QStringLiteral("file"), row.release.fileName},
-                           {QStringLiteral("target"), row.target},
-                           {QStringLiteral("conflict"), OrNull(conflict)}};
-        if (sidecars) {
-            QJsonArray files;
-            for (const plan::PlanSidecar &sidecar : std::as_const(row.sidecars))
-                files.append(QJsonObject{
-                    {QStringLiteral("file"), sidecar.file.name},
-                    {QStringLiteral("target"), sidecar.target},
-                    {QStringLiteral("conflict"), OrNull(plan::ConflictName(sidecar.conflict))}});
-            object.insert(QStringLiteral("sidecars"), files);
-        }
-        list.append(object);
+        list.append(RowJson(scan->rows.at(i).id, row, sidecars));
     }
     return Ok(QJsonObject{{QStringLiteral("total"), total}, {QStringLiteral("rows"), list}});
+}
+
+std::optional<Api::LibraryRequest>
+Api::ReadLibrary(const ScanData &scan, const QJsonObject &request, Reply *refusal) const
+{
+    LibraryRequest library;
+    // The one field that says where the library is: the top of a root, given by its id, which
+    // must be the scanned folders' own root while a run moves within one root; without it, the
+    // folder that the rows' targets start from.
+    const QJsonValue to = request.value(QLatin1String("to"));
+    library.root = scan.base;
+    if (!to.isUndefined()) {
+        const std::optional<int> id = Integer(to);
+        if (!id || *id >= roots.size()) {
+            *refusal = Error(404, QStringLiteral("no such root"));
+            return std::nullopt;
+        }
+        if (roots.at(*id) != scan.root) {
+            *refusal = Error(400, QStringLiteral("the library must lie in the root of the "
+                                                 "scanned folders"));
+            return std::nullopt;
+        }
+        library.root = scan.root->slashed;
+    }
+    const QJsonValue groups = request.value(QLatin1String("groups"));
+    if (!(groups.isUndefined() || groups.isObject())) {
+        *refusal = Error(400, QStringLiteral("groups map group keys to {\"filename\": F, "
+                                             "\"output\": O}"));
+        return std::nullopt;
+    }
+    const QJsonObject own = groups.toObject();
+    for (auto it = own.begin(); it != own.end(); ++it) {
+        const QJsonValue filename = it.value().toObject().value(QLatin1String("filename"));
+        const QJsonValue output = it.value().toObject().value(QLatin1String("output"));
+        if (!filename.isString() || !output.isString()) {
+            *refusal = Error(400, QStringLiteral("groups map group keys to {\"filename\": F, "
+                                                 "\"output\": O}"));
+            return std::nullopt;
+        }
+        const QString problem = naming::FieldPatterns::Problem(output.toString());
+        if (!problem.isEmpty()) {
+            *refusal = Error(400, it.key() + QStringLiteral(": ") + problem);
+            return std::nullopt;
+        }
+        library.own.insert(it.key(), {filename.toString(), output.toString()});
+    }
+    return library;
+}
+
+Reply Api::Library(const QString &id, const QJsonObject &request)
+{
+    const std::shared_ptr<ScanData> scan = FindScan(id);
+    if (!scan)
+        return Error(404, QStringLiteral("no such scan (scans are kept for a while only)"));
+    const QJsonValue action = request.value(QLatin1String("action"));
+    const QJsonValue sidecars = request.value(QLatin1String("sidecars"));
+    if (!(action.isUndefined() || action.isString()) ||
+        !(sidecars.isUndefined() || sidecars.isBool()))
+        return Error(400, QStringLiteral("expected {\"action\": A, \"sidecars\": B, "
+                                         "\"to\": ROOT, \"groups\": {}}"));
+    const std::optional<files::Action> how =
+        files::ActionFromName(action.toString(QStringLiteral("move")));
+    if (!how)
+        return Error(400, QStringLiteral("unknown action: ") + action.toString());
+    Reply refusal;
+    const std::optional<LibraryRequest> library = ReadLibrary(*scan, request, &refusal);
+    if (!library)
+        return refusal;
+    QVector<ScanData::Release> releases;
+    {
+        const std::lock_guard<std::mutex> lock(scan->mutex);
+        releases = scan->rows;
+    }
+    QHash<QString, int> idOf;
+    const plan::LibraryPlan made =
+        scan->Library(releases, *library, sidecars.toBool(), *how, &idOf);
+
+    QJsonArray groups;
+    for (const plan::LibraryGroup &group : made.groups) {
+        QJsonArray rows;
+        for (int i = group.firstRow; i < group.firstRow + group.rowCount; ++i) {
+            const plan::PlanRow &row = made.plan.rows.at(i);
+            QJsonObject object = RowJson(idOf.value(row.release.folder), row, sidecars.toBool());
+            object.insert(QStringLiteral("fields"), plan::FieldsJson(made.fields.at(i)));
+            rows.append(object);
+        }
+        groups.append(QJsonObject{{QStringLiteral("key"), group.key},
+                                  {QStringLiteral("kind"), plan::GroupKindName(group.kind)},
+                                  {QStringLiteral("heading"), group.heading},
+                                  {QStringLiteral("filename"), group.filenamePattern},
+                                  {QStringLiteral("output"), group.outputPattern},
+                                  {QStringLiteral("rows"), rows}});
+    }
+    // Never placed: no patterns, no target.
+    QJsonArray notRecognised;
+    for (const files::ReleaseFile &release : made.notRecognised)
+        notRecognised.append(QJsonObject{{QStringLiteral("row"), idOf.value(release.folder)},
+                                         {QStringLiteral("folder"), release.folder},
+                                         {QStringLiteral("file"), release.fileName},
+                                         {QStringLiteral("target"), QJsonValue()},
+                                         {QStringLiteral("conflict"), QJsonValue()},
+                                         {QStringLiteral("fields"), QJsonObject()}});
+    if (!notRecognised.isEmpty()) {
+        const QString kind = plan::GroupKindName(plan::GroupKind::NotRecognised);
+        groups.append(QJsonObject{
+            {QStringLiteral("key"), QJsonValue()},
+            {QStringLiteral("kind"), kind},
+            {QStringLiteral("heading"), kind},
+            {QStringLiteral("reason"), QStringLiteral("the name gives no episode and no film")},
+            {QStringLiteral("filename"), QJsonValue()},
+            {QStringLiteral("output"), QJsonValue()},
+            {QStringLiteral("rows"), notRecognised}});
+    }
+    QJsonArray onlySample;
+    for (const QString &folder : made.onlySample)
+        onlySample.append(QJsonObject{{QStringLiteral("folder"), folder},
+                                      {QStringLiteral("reason"), QStringLiteral("only a sample")}});
+    return Ok(
+        QJsonObject{{QStringLiteral("groups"), groups}, {QStringLiteral("skipped"), onlySample}});
 }
 
 Reply Api::Apply(const QString &id, const QJsonObject &request,
@@ -457,7 +604,9 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
     const QJsonValue sidecars = request.value(QLatin1String("sidecars"));
     const QJsonValue unticked = request.value(QLatin1String("unticked"));
     const QJsonValue targets = request.value(QLatin1String("targets"));
-    if (!filename.isString() || !output.isString() ||
+    // The library's rows take their targets from their groups' patterns, never typed ones.
+    const bool placed = request.value(QLatin1String("library")).toBool();
+    if ((!placed && (!filename.isString() || !output.isString())) ||
         !(action.isUndefined() || action.isString()) ||
         !(sidecars.isUndefined() || sidecars.isBool()) ||
         !(unticked.isUndefined() || unticked.isArray()) ||
@@ -468,6 +617,13 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
         files::ActionFromName(action.toString(QStringLiteral("move")));
     if (!how)
         return Error(400, QStringLiteral("unknown action: ") + action.toString());
+    std::optional<LibraryRequest> library;
+    if (placed) {
+        Reply refusal;
+        library = ReadLibrary(*scan, request, &refusal);
+        if (!library)
+            return refusal;
+    }
     QSet<int> skip;
     for (const QJsonValue row : unticked.toArray()) {
         if (!Integer(row))
@@ -492,12 +648,36 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
         }
         // Every folder the run opens, the root of its moves first, lies beneath the root.
         const files::Bounds bounds = scan->root->Bounds();
+        QVector<int> ids;
+        if (library) {
+            // The rows as the library's preview showed them, the unticked left out afterwards
+            // so that every row keeps its group, its patterns and its conflicts.
+            QHash<QString, int> idOf;
+            plan = scan->Library(releases, *library, sidecars.toBool(), *how, &idOf).plan;
+            plan.rows.removeIf([&](const plan::PlanRow &row) {
+                return skip.contains(idOf.value(row.release.folder));
+            });
+            for (const plan::PlanRow &row : std::as_const(plan.rows))
+                ids.append(idOf.value(row.release.folder));
+        } else {
+            plan.filenamePattern = filename.toString();
+            plan.outputPattern = output.toString();
+            plan.action = *how;
+            const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
+            const QDir base(plan.root);
+            for (const ScanData::Release &release : std::as_const(releases)) {
+                if (skip.contains(release.id))
+                    continue;
+                const QString target = typed.contains(release.id)
+                                           ? typed.value(release.id)
+                                           : patterns.TargetName(release.folder, release.fileName);
+                plan.rows.append(plan::MakeRow(base, scan->ReleaseOf(release), target,
+                                               sidecars.toBool(), &bounds));
+                ids.append(release.id);
+            }
+            plan::MarkConflicts(plan.rows, plan.root, plan.outputPattern);
+        }
         plan.within = &bounds;
-        plan.filenamePattern = filename.toString();
-        plan.outputPattern = output.toString();
-        plan.action = *how;
-        const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
-        const QDir base(plan.root);
         const auto outcome = [&line](int row, bool moved, const QString &error) {
             line(Json(
                 QJsonObject{{QStringLiteral("row"), row},
@@ -505,18 +685,6 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
                              moved ? QStringLiteral("moved") : QStringLiteral("failed")},
                             {QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}}));
         };
-        QVector<int> ids;
-        for (const ScanData::Release &release : std::as_const(releases)) {
-            if (skip.contains(release.id))
-                continue;
-            const QString target = typed.contains(release.id)
-                                       ? typed.value(release.id)
-                                       : patterns.TargetName(release.folder, release.fileName);
-            plan.rows.append(
-                plan::MakeRow(base, scan->ReleaseOf(release), target, sidecars.toBool(), &bounds));
-            ids.append(release.id);
-        }
-        plan::MarkConflicts(plan.rows, plan.root, plan.outputPattern);
 
         QString error;
         const auto done = [&](int index) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // What the JSON API does, apart from HTTP: the roots, their folders, scans kept on the server
 // with their rows worked out on demand, runs and undos. Safe to call from several threads.
@@ -45,6 +46,9 @@ public:
     // which writes its lines through line as the moves go.
     Reply Apply(const QString &scan, const QJsonObject &request,
                 std::function<void(const std::function<void(const QByteArray &)> &line)> *run);
+    // The library's plan of the scan: its groups, each with its patterns and its rows with the
+    // fields read from their names.
+    Reply Library(const QString &scan, const QJsonObject &request);
     Reply Journals() const;
     Reply Undo(const QJsonObject &request) const;
 
@@ -52,6 +56,10 @@ private:
     struct Root;
     struct ScanData;
     std::shared_ptr<ScanData> FindScan(const QString &id);
+    struct LibraryRequest;
+    // What a request asks of the library, or the reply that refuses it.
+    std::optional<LibraryRequest> ReadLibrary(const ScanData &scan, const QJsonObject &request,
+                                              Reply *refusal) const;
 
     QVector<std::shared_ptr<Root>> roots;
     std::mutex mutex; // guards scans and scanOrder

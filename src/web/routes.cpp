@@ -205,6 +205,13 @@ void Routes::CreateRoutes()
                       [this](const Request &req, const std::smatch &match) {
                           return Send(api.Rows(QString::fromStdString(match[1]), req.query));
                       }});
+    routes.push_back({"POST", "/api/scans/([0-9a-f]+)/library",
+                      [this](const Request &req, const std::smatch &match) {
+                          const std::string scan = match[1];
+                          return WithBody(req, [this, &scan](const QJsonObject &o) {
+                              return api.Library(QString::fromStdString(scan), o);
+                          });
+                      }});
     routes.push_back({"POST", "/api/scans/([0-9a-f]+)/apply",
                       [this](const Request &req, const std::smatch &match) {
                           Response refusal;

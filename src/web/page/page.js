@@ -317,6 +317,7 @@ async function fetchRows(offset, limit) {
 function forget() {
     ++state.generation;
     state.rows.clear();
+    fetchLibrary();
     if (state.scan) {
         const {first, last} = visibleRange();
         fetchRows(first, Math.max(last - first, 1));
@@ -595,6 +596,7 @@ async function scan(folders, release) {
     const leftOut = answer.left_out || [];
     state.leftOut = new Map(leftOut.map((r) => [r.row, r.reason]));
     for (const r of leftOut) state.unticked.add(r.row);
+    libraryScanned();
     if (filenameEdit.value === '' && answer.rows > 0) {
         filenameEdit.value = answer.suggestion.filename;
         outputEdit.value = answer.suggestion.output;
@@ -621,17 +623,19 @@ processButton.addEventListener('click', async () => {
     state.running = true;
     offerProcess();
     const counts = {attempted: 0, moved: 0, failed: 0};
-    const planned = state.total - state.unticked.size;
+    // The library places its groups' rows, each by its group's patterns.
+    const placing = libraryOn() ? libraryRun() : null;
+    const planned = placing ? placing.planned : state.total - state.unticked.size;
     const progress = $('progress');
     progress.max = Math.max(planned, 1);
     progress.value = 0;
     $('counts').textContent = '';
     $('progress-area').hidden = false;
     say('Processing…');
-    const body = {filename: filenameEdit.value, output: outputEdit.value,
-                  action: $('action').value, sidecars: $('sidecars').checked,
-                  unticked: [...state.unticked],
-                  targets: Object.fromEntries(state.typed)};
+    const body = placing ? placing.body : {
+        filename: filenameEdit.value, output: outputEdit.value, action: $('action').value,
+        sidecars: $('sidecars').checked, unticked: [...state.unticked],
+        targets: Object.fromEntries(state.typed)};
     let refresh = 0;
     const line = (outcome) => {
         if (outcome.done) {
