@@ -552,6 +552,8 @@ fault page "the library's rows show no fields" src/web/page/library.js \
     'fields.textContent = fieldsText(row.fields);' "fields.textContent = '';"
 fault page "a library group's edited pattern never sent" src/web/page/library.js \
     'groups: library.own}});' 'groups: {}}});'
+fault page "the library sends the plain table's ticks" src/web/page/library.js \
+    "unticked: [...library.unticked]}," "unticked: [...state.unticked]},"
 fault page "Process places nothing of the library" src/web/page/page.js \
     'const placing = libraryOn() ? libraryRun() : null;' 'const placing = null;'
 

@@ -11,6 +11,9 @@ const libraryArea = $('library');
 
 const library = {
     own: {}, // group key -> {filename, output} as the user edited them
+    // Row ids unticked here. The plain table's ticks are its own: a row it leaves out as no
+    // episode of the batch may well be a film of the library.
+    unticked: new Set(),
     sections: new Map(), // group key -> its section, kept so that an edited field keeps focus
     generation: 0,
 };
@@ -22,6 +25,7 @@ function libraryOn() {
 // A new scan's groups have new keys: nothing edited carries over.
 function libraryScanned() {
     library.own = {};
+    library.unticked.clear();
     library.sections.clear();
     libraryArea.replaceChildren();
 }
@@ -43,11 +47,11 @@ function libraryRow(row, placed) {
     const label = document.createElement('label');
     const tick = document.createElement('input');
     tick.type = 'checkbox';
-    tick.checked = placed && !state.unticked.has(row.row);
+    tick.checked = placed && !library.unticked.has(row.row);
     tick.disabled = !placed;
     tick.addEventListener('change', () => {
-        if (tick.checked) state.unticked.delete(row.row);
-        else state.unticked.add(row.row);
+        if (tick.checked) library.unticked.delete(row.row);
+        else library.unticked.add(row.row);
     });
     const folder = document.createElement('span');
     folder.textContent = row.folder;
@@ -171,7 +175,7 @@ async function fetchLibrary() {
 // What Process sends to place the groups.
 function libraryRun() {
     return {body: {library: true, groups: library.own, action: $('action').value,
-                   sidecars: $('sidecars').checked, unticked: [...state.unticked]},
+                   sidecars: $('sidecars').checked, unticked: [...library.unticked]},
             planned: libraryArea.querySelectorAll('input[type=checkbox]:checked').length};
 }
 
@@ -182,4 +186,5 @@ libraryChoice.addEventListener('change', () => {
     libraryArea.hidden = !on;
     if (on) fetchLibrary();
     else forget();
+    offerProcess();
 });

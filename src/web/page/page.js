@@ -276,8 +276,10 @@ function offerProcess() {
     const ticked = (row) => !state.unticked.has(row.row);
     const free = (row) => state.typed.has(row.row) || !row.conflict;
     const unseen = state.rows.size < state.total && state.unticked.size < state.total;
+    // The library's groups are drawn whole, their rows known: Process is its to offer.
     processButton.disabled = state.running || !state.scan ||
-        !(unseen || [...state.rows.values()].some((row) => ticked(row) && free(row)));
+        !(libraryOn() || unseen ||
+          [...state.rows.values()].some((row) => ticked(row) && free(row)));
 }
 
 // Asks for the rows from offset on; answers of an older generation are dropped.
