@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <exception>
 
 #include <sodium.h>
 
@@ -113,7 +114,13 @@ void LoginGate::HashWaiting(std::unique_lock<std::mutex> &lock)
         lock.lock();
         Count(addresses[address], right);
         lock.unlock();
-        next.done(right);
+        // This thread may be another connection's: whatever goes wrong in answering this
+        // login (memory, at worst) stays with it, which its deadline then closes, and never
+        // leaves the gate one hasher short.
+        try {
+            next.done(right);
+        } catch (const std::exception &) {
+        }
         lock.lock();
     }
     --hashing;

@@ -352,11 +352,12 @@ private:
             Response response;
             try {
                 response = self->shared.handler.Handle(self->request);
+                if (response.later)
+                    return response.later(
+                        [self](Response answer) { self->Answer(std::move(answer)); });
             } catch (const std::exception &) {
                 response = Refusal(500);
             }
-            if (response.later)
-                return response.later([self](Response answer) { self->Answer(std::move(answer)); });
             self->Answer(std::move(response));
         });
         if (!queued)
