@@ -56,7 +56,7 @@ class SkipTest(Exception):
 class Session:
     """A server on a fresh tree and a browser on its page, ended on leaving."""
 
-    def __init__(self, setup, password=None, size=(1000, 700)):
+    def __init__(self, setup, password=None, size=(1000, 700), library=False):
         try:
             self.driver = browser(*size)
         except Exception as error:
@@ -66,9 +66,12 @@ class Session:
         shm = '/dev/shm' if os.access('/dev/shm', os.W_OK) else None
         self.dir = tempfile.TemporaryDirectory(dir=shm)
         self.root = self.dir.name
+        # A second root, on disk, for a library the files go to.
+        self.library = tempfile.TemporaryDirectory() if library else None
         try:
             self.folders = setup(self.root)
-            self.server = Server(binary, self.root, password)
+            self.server = Server(binary, self.root, password,
+                                 [self.library.name] if library else [])
         except Exception:
             self.driver.quit()
             raise
@@ -81,6 +84,8 @@ class Session:
         self.driver.quit()
         self.server.stop()
         self.dir.cleanup()
+        if self.library:
+            self.library.cleanup()
 
 
 def season(count, *name):
@@ -235,7 +240,7 @@ def one_release():
         open(os.path.join(root, folders[0], 'Subs', 'English.srt'), 'w').close()
         return folders
 
-    with Session(setup) as s:
+    with Session(setup, library=True) as s:
         page = s.page
         page.button('Open Folder(s)').click()
         page.wait(lambda: s.driver.find_elements(
@@ -248,6 +253,22 @@ def one_release():
         page.button('Choose').click()
         page.wait(lambda: [r[1] for r in page.rows()] == [s.folders[0].lower() + '.mkv'],
                   lambda: f'its video as the one row, not {page.rows()}')
+        # Moved to another root, which may lie on another file system, where no hard link goes.
+        output = page.field('Output pattern:')
+        output.send_keys(Keys.CONTROL, 'a')
+        output.send_keys('Pilot')
+        Select(page.field('Move to:')).select_by_visible_text(s.library.name)
+        if os.stat(s.root).st_dev != os.stat(s.library.name).st_dev:
+            Select(page.field('Action:')).select_by_visible_text('hard link')
+            page.wait(lambda: page.rows()[0][3] == 'hard links cannot cross file systems',
+                      lambda: f'the row says a hard link cannot go: {page.rows()}')
+        Select(page.field('Action:')).select_by_visible_text('move')
+        page.button('Process').click()
+        page.wait(lambda: '1 moved, 0 failed' in page.driver.find_element(By.ID, 'status').text,
+                  'the end of the run')
+        check(tree(s.library.name) == ['Pilot.mkv'] and not os.path.exists(
+            os.path.join(s.root, s.folders[0], s.folders[0].lower() + '.mkv')),
+              f'moved to the other root: {tree(s.library.name)}')
 
 
 def post(url, body):
@@ -398,9 +419,9 @@ def mixed_downloads(root):
 
 
 # The library: its groups under their headings, a row's fields, one group's own pattern, then
-# Process by hard links.
+# Process by hard link or copy into another root, which may lie on another file system.
 def library():
-    with Session(mixed_downloads) as s:
+    with Session(mixed_downloads, library=True) as s:
         page = s.page
         before = tree(s.root)
         page.open_folders('dl')
@@ -418,16 +439,23 @@ def library():
         output.send_keys('TV/%{show}/E%{episode:02}')
         page.wait(lambda: all(f'→ TV/Harbour Lights/E0{n}.mkv' in rows()[n - 1] for n in (1, 2)),
                   lambda: f"the group's own pattern: {rows()}")
-        Select(page.field('Action:')).select_by_visible_text('hard link')
+        Select(page.field('Move to:')).select_by_visible_text(s.library.name)
+        Select(page.field('Action:')).select_by_visible_text('hard link or copy')
+        apart = os.stat(s.root).st_dev != os.stat(s.library.name).st_dev
+        word = 'copied' if apart else 'hard-linked'
+        if apart:
+            page.wait(lambda: 'copied: another file system' in rows()[0],
+                      lambda: f'a row says it will be copied: {rows()}')
         page.button('Process').click()
-        page.wait(lambda: '3 moved, 0 failed' in page.driver.find_element(By.ID, 'status').text,
+        page.wait(lambda: f'3 {word}, 0 failed' in page.driver.find_element(By.ID, 'status').text,
                   'the end of the run')
-        placed = sorted(set(tree(s.root)) - set(before))
-        check(placed == ['dl/TV/Harbour Lights/E01.mkv', 'dl/TV/Harbour Lights/E02.mkv',
-                         'dl/The Quiet Harbour (2019)/The Quiet Harbour (2019).mkv'] and
-              os.path.samefile(os.path.join(s.root, placed[0]), os.path.join(
-                  s.root, 'dl/Harbour.Lights.S02E01.720p.HDTV.x264-GRP',
-                  'harbour.lights.s02e01.720p.hdtv.x264-grp.mkv')), f'placed: {placed}')
+        placed = sorted(tree(s.library.name))
+        source = os.path.join(s.root, 'dl/Harbour.Lights.S02E01.720p.HDTV.x264-GRP',
+                              'harbour.lights.s02e01.720p.hdtv.x264-grp.mkv')
+        check(placed == ['TV/Harbour Lights/E01.mkv', 'TV/Harbour Lights/E02.mkv',
+                         'The Quiet Harbour (2019)/The Quiet Harbour (2019).mkv'] and
+              tree(s.root) == before and os.path.samefile(
+                  source, os.path.join(s.library.name, placed[0])) != apart, f'placed: {placed}')
 
 
 def login(rows):
@@ -468,12 +496,12 @@ def keyboard():
         page.wait(lambda: len(page.rows()) == 3, 'three rows')
         page.field('Filename:').click()
         seen = []
-        for _ in range(8):
+        for _ in range(9):
             active = s.driver.switch_to.active_element
             seen.append(active.get_attribute('id') or active.get_attribute('type'))
             active.send_keys(Keys.TAB)
-        want = ['filename', 'output', 'checkbox', 'action', 'sidecars', 'library-choice', 'open',
-                'process']
+        want = ['filename', 'output', 'checkbox', 'action', 'move-to', 'sidecars',
+                'library-choice', 'open', 'process']
         check(seen == want, f'Tab order {seen}')
         page.field('Filename:').send_keys(Keys.TAB, Keys.TAB, Keys.ARROW_DOWN, Keys.ARROW_DOWN,
                                           Keys.SPACE, Keys.ARROW_RIGHT, Keys.ENTER)

@@ -27,14 +27,15 @@ def make_season(season, count, name='Show.S01E{:02d}.720p.HDTV.x264-GRP'):
 class Server:
     """move-rename-web on root, with its own settings and journals, on a free loopback port."""
 
-    def __init__(self, binary, root, password=None):
+    def __init__(self, binary, root, password=None, more_roots=()):
         self.home = tempfile.TemporaryDirectory()
         env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.home.name, 'config'),
                    XDG_STATE_HOME=os.path.join(self.home.name, 'state'))
         if password is not None:
             subprocess.run([binary, '--set-password'], input=password + '\n', text=True,
                            env=env, check=True, capture_output=True)
-        self.process = subprocess.Popen([binary, '--root', root, '--listen', '127.0.0.1:0'],
+        roots = [arg for path in (root, *more_roots) for arg in ('--root', path)]
+        self.process = subprocess.Popen([binary, *roots, '--listen', '127.0.0.1:0'],
                                         env=env, stderr=subprocess.PIPE, text=True)
         self.log = []
         for line in self.process.stderr:

@@ -656,6 +656,57 @@ def library(top):
     server.stop()
 
 
+def move_to(top):
+    """The files go under another root chosen by id, the releases stay in theirs; undo brings
+    them back across both."""
+    downloads = season(top, [1, 2])
+    media = f"{top}/library"  # the same file system as the downloads
+    write(f"{media}/TV/Show 2.mkv")
+    other = tempfile.TemporaryDirectory(dir="/dev/shm")  # another file system, for a copy
+    check("two file systems", os.stat(other.name).st_dev != os.stat(top).st_dev)
+    server = Server(top, [downloads, other.name, media])
+
+    def rows(sid, **params):
+        answer = server.request("GET", f"/api/scans/{sid}/rows?" + query(
+            filename="Show.S01E0%1.720p-GRP", output="TV/Show %1", **params))[2]
+        return [(r["target"], r["conflict"], r["note"]) for r in answer["rows"]]
+
+    def scan():
+        return server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
+    sid = scan()
+    check("targets beneath the folder opened", rows(sid) == [
+        ("TV/Show 1.mkv", None, None), ("TV/Show 2.mkv", None, None)], rows(sid))
+    check("targets beneath the root chosen", rows(sid, to=2, action="hardlink") == [
+        ("TV/Show 1.mkv", None, None), ("TV/Show 2.mkv", "exists", None)], rows(sid, to=2))
+    for action, note in [("hardlink", "hard links cannot cross file systems"),
+                         ("hardlink-or-copy", "copied: another file system"), ("copy", None)]:
+        check(f"{action} to another file system", rows(sid, to=1, action=action) == [
+            ("TV/Show 1.mkv", None, note), ("TV/Show 2.mkv", None, note)], rows(sid, to=1))
+    check("no such root to move to", server.request(
+        "GET", f"/api/scans/{sid}/rows?" + query(filename="x", output="y", to=3))[0] == 404)
+
+    episode = f"{downloads}/Season/Show.S01E01.720p-GRP/show.s01e01.mkv"
+    body = {"filename": "Show.S01E0%1.720p-GRP", "output": "TV/Show %1", "to": 2}
+    status, lines, linked = apply(server, sid, {**body, "action": "hardlink"})
+    check("hard-linked into the library", status == 200 and [
+        (line["outcome"], line["how"]) for line in lines.values()] == [
+            ("moved", "hard-linked"), ("failed", None)] and
+          os.path.samefile(episode, f"{media}/TV/Show 1.mkv"), (lines, linked))
+    undone = server.request("POST", "/api/undo", {"journal": linked["journal"], "apply": True})
+    check("links undone in the other root", undone[0] == 200 and undone[2]["failed"] == 0 and
+          os.listdir(f"{media}/TV") == ["Show 2.mkv"], undone)
+    status, lines, moved = apply(server, scan(), {**body, "to": 1, "action": "move"})
+    check("moved to another file system", status == 200 and moved["moved"] == 2 and
+          [line["how"] for line in lines.values()] == ["moved", "moved"] and
+          not os.path.exists(episode) and os.path.exists(f"{other.name}/TV/Show 1.mkv"),
+          (lines, moved))
+    undone = server.request("POST", "/api/undo", {"journal": moved["journal"], "apply": True})
+    check("moves undone across roots", undone[0] == 200 and undone[2]["failed"] == 0 and
+          os.path.isfile(episode) and os.listdir(other.name) == [], undone)
+    server.stop()
+    other.cleanup()
+
+
 def garbage(top):
     root = season(top, [1, 2])
     server = Server(top, [root])
@@ -748,8 +799,8 @@ def newcomer(top):
     server.stop()
 
 
-for case in [security_table, every_address, session_flow, library, tls, settings_and_times,
-             two_clients, races, far_rows, garbage, newcomer]:
+for case in [security_table, every_address, session_flow, library, move_to, tls,
+             settings_and_times, two_clients, races, far_rows, garbage, newcomer]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()
         try:

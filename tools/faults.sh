@@ -164,7 +164,7 @@ fault safemove "hardlink-or-copy copies where a link could be made" src/files/sa
     'const bool noLink = err == EXDEV || LinksUnsupported(err);' 'const bool noLink = true;'
 fault cli "a hard link across file systems fails without its reason" src/files/safemove.cpp \
     'if (err == EXDEV)
-        return Fail(error, QStringLiteral("hard links cannot cross file systems"));' ''
+        return Fail(error, QString::fromLatin1(kNoCrossDeviceLink));' ''
 fault cli "a link on the way out of the root followed" src/files/safemove.cpp \
     'how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;' 'how.resolve = 0;'
 fault cli "the walk without openat2 follows links" src/files/safemove.cpp \
@@ -322,7 +322,8 @@ fault page "the page keeps a name typed by hand past the next keystroke" src/web
 fault page "the page sends unticked rows to be moved" src/web/page/page.js \
     'unticked: [...state.unticked],' 'unticked: [],'
 fault page "the page sends no name typed by hand" src/web/page/page.js \
-    'targets: Object.fromEntries(state.typed)};' 'targets: {}};'
+    'targets: Object.fromEntries(state.typed), ...destination()};' \
+    'targets: {}, ...destination()};'
 fault page "the page drops the reason a row failed" src/web/page/page.js \
     "state.failed.set(outcome.row, outcome.error || 'failed');" ''
 fault page "the page draws every row into the document" src/web/page/page.js \
@@ -331,7 +332,7 @@ fault page "the page draws every row into the document" src/web/page/page.js \
 
 # The page's rows after a run, its targets, its layout when its width changes.
 fault page "the page shows why a row failed instead of its live conflict" src/web/page/page.js \
-    ": [conflict, failed && \`not moved: \${failed}\`].filter(Boolean).join('; ');" \
+    ": [conflict, row.note, failed && \`not moved: \${failed}\`].filter(Boolean).join('; ');" \
     ": failed ? \`not moved: \${failed}\` : conflict;"
 fault page "the page keeps a row's failure past a change of its target" src/web/page/page.js \
     '    state.failed.clear();
@@ -551,11 +552,37 @@ fault web_api "a malformed library pattern let through" src/web/api.cpp \
 fault page "the library's rows show no fields" src/web/page/library.js \
     'fields.textContent = fieldsText(row.fields);' "fields.textContent = '';"
 fault page "a library group's edited pattern never sent" src/web/page/library.js \
-    'groups: library.own}});' 'groups: {}}});'
+    'groups: library.own, ...destination()}});' 'groups: {}, ...destination()}});'
 fault page "the library sends the plain table's ticks" src/web/page/library.js \
-    "unticked: [...library.unticked]}," "unticked: [...state.unticked]},"
+    "unticked: [...library.unticked]," "unticked: [...state.unticked],"
 fault page "Process places nothing of the library" src/web/page/page.js \
     'const placing = libraryOn() ? libraryRun() : null;' 'const placing = null;'
+
+# "Move to": the targets under another root than the releases', what a row's action comes to.
+fault web_api "the root chosen to move to ignored" src/web/api.cpp \
+    'destination = {roots.at(*id), roots.at(*id)->slashed};' 'destination = {scan.root, scan.base};'
+fault web_api "releases in another root opened beneath the targets' root" src/plan/plan.cpp \
+    'elsewhere.push_back(plan.sourcesWithin' 'elsewhere.push_back(false'
+fault web_api "the rows of one root kept for another" src/web/api.cpp \
+    "QChar(sidecars ? u'1' : u'0') + QChar(0) + to->base;" "QChar(sidecars ? u'1' : u'0');"
+fault web_api,page "no row says a hard link cannot cross file systems" src/plan/plan.cpp \
+    'if (!file.Known() || targetDevice == 0 || file.device == targetDevice)' 'if (true)'
+fault web_api,page "a copy said to be hard-linked" src/web/api.cpp \
+    'outcome(ids.at(index), row.moved, row.error, files::ActionDone(row.how));' \
+    'outcome(ids.at(index), row.moved, row.error, files::ActionDone(plan.action));'
+fault page "the plain table's rows asked for beneath the folder opened" src/web/page/page.js \
+    '.value, ...destination()});' '.value});'
+fault page "the plain table's run placed beneath the folder opened" src/web/page/page.js \
+    'targets: Object.fromEntries(state.typed), ...destination()};' \
+    'targets: Object.fromEntries(state.typed)};'
+fault page "the library placed beneath the folder opened" src/web/page/library.js \
+    'unticked: [...library.unticked],
+                   ...destination()},' 'unticked: [...library.unticked]},'
+fault page "the library's rows say nothing of their action" src/web/page/library.js \
+    '[row.conflict, row.note].filter(Boolean)' '[row.conflict].filter(Boolean)'
+fault page "the run's counts in one word whatever was done" src/web/page/page.js \
+    'counts.done[outcome.how] = (counts.done[outcome.how] || 0) + 1;' \
+    "counts.done.moved = (counts.done.moved || 0) + 1;"
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

@@ -516,7 +516,7 @@ bool Place(Action action, const At &src, int dirFd, const QByteArray &name,
         return CopyInto(src, dirFd, name, error, progress);
     }
     if (err == EXDEV)
-        return Fail(error, QStringLiteral("hard links cannot cross file systems"));
+        return Fail(error, QString::fromLatin1(kNoCrossDeviceLink));
     if (noLink && ::fstatat(src.dir, src.name.constData(), &st, 0) == 0)
         return Fail(error, QStringLiteral("no hard link can be made here (the file system has "
                                           "none, or the file is not yours)"));

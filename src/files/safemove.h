@@ -28,6 +28,9 @@ QStringList ActionNames();
 // "symlinked" (HardlinkOrCopy, which ends as one of those, as a hard link).
 QString ActionDone(Action action);
 
+// Why a hard link fails between two file systems.
+inline constexpr char kNoCrossDeviceLink[] = "hard links cannot cross file systems";
+
 // Called while a file is copied between file systems: bytes copied so far, and the total.
 using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 

@@ -193,6 +193,17 @@ void MarkConflicts(QVector<PlanRow> &rows, const QString &root, const QString &o
         MarkConflicts(row, bounds, claim);
 }
 
+QString CrossDeviceNote(files::Action action, const files::FileId &file, quint64 targetDevice)
+{
+    if (!file.Known() || targetDevice == 0 || file.device == targetDevice)
+        return {};
+    if (action == files::Action::Hardlink)
+        return QString::fromLatin1(files::kNoCrossDeviceLink);
+    if (action == files::Action::HardlinkOrCopy)
+        return QStringLiteral("copied: another file system");
+    return {};
+}
+
 PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QString &target,
                 bool sidecars, const files::Bounds *within)
 {
@@ -389,7 +400,9 @@ int ApplyPlan(Plan &plan, const std::optional<QString> &journalPath,
         qsizetype skip = plan.root.size(); // of a source's path, to be relative to base
         if (!row.release.absolutePath.startsWith(plan.root)) {
             const QString folder = QFileInfo(row.release.absolutePath).path();
-            elsewhere.push_back(open(folder));
+            elsewhere.push_back(plan.sourcesWithin
+                                    ? std::make_unique<files::Base>(folder, *plan.sourcesWithin)
+                                    : open(folder));
             base = elsewhere.back().get();
             skip = folder.size() + 1;
         }

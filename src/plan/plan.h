@@ -65,6 +65,9 @@ struct Plan
     // Where every folder that ApplyPlan opens must lie (the web server's root); without it, the
     // root and the release folders elsewhere are opened by their paths.
     const files::Bounds *within = nullptr;
+    // Where the release folders that lie outside the root must lie, when that is not within: the
+    // web server's releases in one of its roots, their targets in another.
+    const files::Bounds *sourcesWithin = nullptr;
 };
 
 // The deepest folder that holds every one of folders (absolute, clean paths) below itself.
@@ -106,6 +109,12 @@ PlanRow MakeRow(const QDir &rootDir, const files::ReleaseFile &release, const QS
 // extension (fileName's) where it ends in it, else the whole target; each sidecar's own ending
 // follows it.
 QString SidecarStem(const QString &target, const QString &fileName);
+
+// What action comes to for a file (as the scan saw it) that lies on another file system than the
+// folder its target goes to (targetDevice): a hard link fails ("hard links cannot cross file
+// systems"), a hard link or copy copies ("copied: another file system"). Empty where it does
+// as it says, or where a device is not known.
+QString CrossDeviceNote(files::Action action, const files::FileId &file, quint64 targetDevice);
 
 // Whether a target text may be made under root (None), or why not (Outside, NotFolder): only the
 // output pattern's own "/" makes a folder, and every folder on the way must be one, or be

@@ -107,13 +107,15 @@ bool HoldsVideo(int rootFd, const QString &path)
 }
 
 // A row as the page shows it; its sidecars with their targets where they were asked for.
-QJsonObject RowJson(int id, const plan::PlanRow &row, bool sidecars)
+// note: what the row's action comes to, where that is not what it says.
+QJsonObject RowJson(int id, const plan::PlanRow &row, bool sidecars, const QString &note)
 {
     QJsonObject object{{QStringLiteral("row"), id},
                        {QStringLiteral("folder"), row.release.folder},
                        {QStringLiteral("file"), row.release.fileName},
                        {QStringLiteral("target"), row.target},
-                       {QStringLiteral("conflict"), OrNull(plan::ConflictName(row.conflict))}};
+                       {QStringLiteral("conflict"), OrNull(plan::ConflictName(row.conflict))},
+                       {QStringLiteral("note"), OrNull(note)}};
     if (sidecars) {
         QJsonArray files;
         for (const plan::PlanSidecar &sidecar : std::as_const(row.sidecars))
@@ -154,9 +156,18 @@ struct Api::Root
     files::Bounds Bounds() const { return {fd, slashed}; }
 };
 
+struct Api::Destination
+{
+    std::shared_ptr<Root> root; // that holds base
+    QString base;               // where targets start: absolute, with a "/" at its end
+    quint64 device = 0;         // base's file system, 0 where it cannot be told
+
+    files::Bounds Bounds() const { return root->Bounds(); }
+};
+
 struct Api::LibraryRequest
 {
-    QString root; // where the library is: absolute, with a "/" at its end
+    Destination to;                          // the library's own top
     QHash<QString, plan::GroupPatterns> own; // the patterns a user gave groups, by their keys
 };
 
@@ -206,7 +217,7 @@ struct Api::ScanData
             idOf->insert(r.folder, r.id);
         }
         const files::Bounds bounds = root->Bounds();
-        return plan::MakeLibraryPlan(library.root, std::move(files), std::nullopt, std::nullopt,
+        return plan::MakeLibraryPlan(library.to.base, std::move(files), std::nullopt, std::nullopt,
                                      sidecars, action, QDate::currentDate().year() + 1, library.own,
                                      &bounds);
     }
@@ -389,28 +400,38 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
     if (!offset || !limit || *limit > kMaxLimit)
         return Error(400, QStringLiteral("offset and limit are counts (limit at most 1000)"));
     const QString action = query.value(QStringLiteral("action"), QStringLiteral("move"));
-    if (!files::ActionFromName(action))
+    const std::optional<files::Action> how = files::ActionFromName(action);
+    if (!how)
         return Error(400, QStringLiteral("unknown action: ") + action);
+    Reply refusal;
+    const std::optional<Destination> to = DestinationOf(
+        *scan,
+        query.contains(QStringLiteral("to")) ? QJsonValue(query.value(QStringLiteral("to")))
+                                             : QJsonValue(QJsonValue::Undefined),
+        &refusal);
+    if (!to)
+        return refusal;
     const QString filename = query.value(QStringLiteral("filename"));
     const QString output = query.value(QStringLiteral("output"));
     const bool sidecars = query.value(QStringLiteral("sidecars")) == QLatin1String("1");
 
     const naming::Patterns patterns(filename, output);
     const std::lock_guard<std::mutex> lock(scan->mutex);
-    const QDir base(scan->base);
-    const files::Bounds bounds = scan->root->Bounds();
+    const QDir base(to->base);
+    const files::Bounds bounds = scan->root->Bounds(); // the releases' own root
     const auto rowAt = [&](int i) {
         const ScanData::Release &r = scan->rows.at(i);
         return plan::MakeRow(base, scan->ReleaseOf(r), patterns.TargetName(r.folder, r.fileName),
                              sidecars, &bounds);
     };
-    const QString key = filename + QChar(0) + output + QChar(sidecars ? u'1' : u'0');
+    const QString key =
+        filename + QChar(0) + output + QChar(sidecars ? u'1' : u'0') + QChar(0) + to->base;
     const auto cleaned = [&base](const QString &target) {
         return QDir::cleanPath(base.absoluteFilePath(target));
     };
     // A cleaned path is hashed from below the root of the moves, so that a plain target (no
     // "." or ".." part, no "//") is hashed as it is, with no path made or cleaned.
-    const QString &prefix = scan->base;
+    const QString &prefix = to->base;
     const auto hashOf = [&prefix](QStringView clean) {
         return qHash(clean.startsWith(prefix) ? clean.mid(prefix.size()) : clean);
     };
@@ -423,7 +444,7 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
     };
     if (key != scan->indexKey) {
         scan->ResetIndex(key);
-        scan->bounds = std::make_unique<plan::TargetBounds>(scan->base, output);
+        scan->bounds = std::make_unique<plan::TargetBounds>(to->base, output);
         scan->firstClaim.reserve(scan->rows.size());
     }
     const int total = int(scan->rows.size());
@@ -468,7 +489,8 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
             mine.insert(clean);
             return taken;
         });
-        list.append(RowJson(scan->rows.at(i).id, row, sidecars));
+        list.append(RowJson(scan->rows.at(i).id, row, sidecars,
+                            plan::CrossDeviceNote(*how, row.release.id, to->device)));
     }
     return Ok(QJsonObject{{QStringLiteral("total"), total}, {QStringLiteral("rows"), list}});
 }
@@ -477,24 +499,11 @@ std::optional<Api::LibraryRequest>
 Api::ReadLibrary(const ScanData &scan, const QJsonObject &request, Reply *refusal) const
 {
     LibraryRequest library;
-    // The one field that says where the library is: the top of a root, given by its id, which
-    // must be the scanned folders' own root while a run moves within one root; without it, the
-    // folder that the rows' targets start from.
-    const QJsonValue to = request.value(QLatin1String("to"));
-    library.root = scan.base;
-    if (!to.isUndefined()) {
-        const std::optional<int> id = Integer(to);
-        if (!id || *id >= roots.size()) {
-            *refusal = Error(404, QStringLiteral("no such root"));
-            return std::nullopt;
-        }
-        if (roots.at(*id) != scan.root) {
-            *refusal = Error(400, QStringLiteral("the library must lie in the root of the "
-                                                 "scanned folders"));
-            return std::nullopt;
-        }
-        library.root = scan.root->slashed;
-    }
+    const std::optional<Destination> to =
+        DestinationOf(scan, request.value(QLatin1String("to")), refusal);
+    if (!to)
+        return std::nullopt;
+    library.to = *to;
     const QJsonValue groups = request.value(QLatin1String("groups"));
     if (!(groups.isUndefined() || groups.isObject())) {
         *refusal = Error(400, QStringLiteral("groups map group keys to {\"filename\": F, "
@@ -518,6 +527,32 @@ Api::ReadLibrary(const ScanData &scan, const QJsonObject &request, Reply *refusa
         library.own.insert(it.key(), {filename.toString(), output.toString()});
     }
     return library;
+}
+
+std::optional<Api::Destination> Api::DestinationOf(const ScanData &scan, const QJsonValue &to,
+                                                   Reply *refusal) const
+{
+    Destination destination{scan.root, scan.base};
+    if (!to.isUndefined()) {
+        // A number in JSON, or a query's text.
+        const std::optional<int> id = to.isString() ? Integer(to.toString()) : Integer(to);
+        if (!id || *id >= roots.size()) {
+            *refusal = Error(404, QStringLiteral("no such root"));
+            return std::nullopt;
+        }
+        destination = {roots.at(*id), roots.at(*id)->slashed};
+    }
+    // The base was opened beneath its root when it was scanned, or is the root itself.
+    const int fd =
+        OpenBeneath(destination.root->fd,
+                    QDir::cleanPath(destination.base).mid(destination.root->slashed.size()),
+                    O_PATH | O_DIRECTORY);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0)
+        destination.device = quint64(st.st_dev);
+    if (fd >= 0)
+        ::close(fd);
+    return destination;
 }
 
 Reply Api::Library(const QString &id, const QJsonObject &request)
@@ -553,7 +588,9 @@ Reply Api::Library(const QString &id, const QJsonObject &request)
         QJsonArray rows;
         for (int i = group.firstRow; i < group.firstRow + group.rowCount; ++i) {
             const plan::PlanRow &row = made.plan.rows.at(i);
-            QJsonObject object = RowJson(idOf.value(row.release.folder), row, sidecars.toBool());
+            QJsonObject object =
+                RowJson(idOf.value(row.release.folder), row, sidecars.toBool(),
+                        plan::CrossDeviceNote(*how, row.release.id, library->to.device));
             object.insert(QStringLiteral("fields"), plan::FieldsJson(made.fields.at(i)));
             rows.append(object);
         }
@@ -617,9 +654,13 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
         files::ActionFromName(action.toString(QStringLiteral("move")));
     if (!how)
         return Error(400, QStringLiteral("unknown action: ") + action.toString());
+    Reply refusal;
+    const std::optional<Destination> to =
+        DestinationOf(*scan, request.value(QLatin1String("to")), &refusal);
+    if (!to)
+        return refusal;
     std::optional<LibraryRequest> library;
     if (placed) {
-        Reply refusal;
         library = ReadLibrary(*scan, request, &refusal);
         if (!library)
             return refusal;
@@ -644,10 +685,11 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
         {
             const std::lock_guard<std::mutex> lock(scan->mutex);
             releases = scan->rows;
-            plan.root = scan->base;
         }
-        // Every folder the run opens, the root of its moves first, lies beneath the root.
-        const files::Bounds bounds = scan->root->Bounds();
+        // Every folder the run opens lies beneath a root: the root of its moves beneath the
+        // destination's, the release folders beneath their own.
+        const files::Bounds bounds = to->Bounds();
+        const files::Bounds sources = scan->root->Bounds();
         QVector<int> ids;
         if (library) {
             // The rows as the library's preview showed them, the unticked left out afterwards
@@ -661,6 +703,7 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
                 ids.append(idOf.value(row.release.folder));
         } else {
             plan.filenamePattern = filename.toString();
+            plan.root = to->base;
             plan.outputPattern = output.toString();
             plan.action = *how;
             const naming::Patterns patterns(plan.filenamePattern, plan.outputPattern);
@@ -672,24 +715,29 @@ Reply Api::Apply(const QString &id, const QJsonObject &request,
                                            ? typed.value(release.id)
                                            : patterns.TargetName(release.folder, release.fileName);
                 plan.rows.append(plan::MakeRow(base, scan->ReleaseOf(release), target,
-                                               sidecars.toBool(), &bounds));
+                                               sidecars.toBool(), &sources));
                 ids.append(release.id);
             }
             plan::MarkConflicts(plan.rows, plan.root, plan.outputPattern);
         }
         plan.within = &bounds;
-        const auto outcome = [&line](int row, bool moved, const QString &error) {
+        plan.sourcesWithin = &sources;
+        // how: what was done to a moved row's file, in the action's words ("copied" where a
+        // hard link or copy found no hard link possible).
+        const auto outcome = [&line](int row, bool moved, const QString &error,
+                                     const QString &how = {}) {
             line(Json(
                 QJsonObject{{QStringLiteral("row"), row},
                             {QStringLiteral("outcome"),
                              moved ? QStringLiteral("moved") : QStringLiteral("failed")},
+                            {QStringLiteral("how"), moved ? QJsonValue(how) : QJsonValue()},
                             {QStringLiteral("error"), moved ? QJsonValue() : QJsonValue(error)}}));
         };
 
         QString error;
         const auto done = [&](int index) {
             const plan::PlanRow &row = plan.rows.at(index);
-            outcome(ids.at(index), row.moved, row.error);
+            outcome(ids.at(index), row.moved, row.error, files::ActionDone(row.how));
         };
         const int failures = plan::ApplyPlan(
             plan, plan.rows.isEmpty() ? std::nullopt : std::optional<QString>(QString()),

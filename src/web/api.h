@@ -56,6 +56,12 @@ private:
     struct Root;
     struct ScanData;
     std::shared_ptr<ScanData> FindScan(const QString &id);
+    struct Destination;
+    // Where a request's targets go: the top of the root whose id is to, or without to (undefined),
+    // the folder that the scan's targets start from. Nothing, with the reply that refuses it,
+    // for a root that does not exist.
+    std::optional<Destination> DestinationOf(const ScanData &scan, const QJsonValue &to,
+                                             Reply *refusal) const;
     struct LibraryRequest;
     // What a request asks of the library, or the reply that refuses it.
     std::optional<LibraryRequest> ReadLibrary(const ScanData &scan, const QJsonObject &request,

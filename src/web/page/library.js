@@ -67,7 +67,8 @@ function libraryRow(row, placed) {
     const note = document.createElement('span');
     note.className = 'note';
     const failed = state.failed.get(row.row);
-    note.textContent = failed ? `not moved: ${failed}` : row.conflict || '';
+    note.textContent = failed ? `not moved: ${failed}`
+        : [row.conflict, row.note].filter(Boolean).join('; ');
     item.classList.toggle('problem', note.textContent !== '');
     item.append(label, file, target, fields, note);
     return item;
@@ -163,7 +164,7 @@ async function fetchLibrary() {
     try {
         answer = await api(`/api/scans/${encodeURIComponent(state.scan)}/library`, {
             method: 'POST', body: {action: $('action').value, sidecars: $('sidecars').checked,
-                                   groups: library.own}});
+                                   groups: library.own, ...destination()}});
     } catch (error) {
         if (generation === library.generation) failSay(error);
         return;
@@ -175,7 +176,8 @@ async function fetchLibrary() {
 // What Process sends to place the groups.
 function libraryRun() {
     return {body: {library: true, groups: library.own, action: $('action').value,
-                   sidecars: $('sidecars').checked, unticked: [...library.unticked]},
+                   sidecars: $('sidecars').checked, unticked: [...library.unticked],
+                   ...destination()},
             planned: libraryArea.querySelectorAll('input[type=checkbox]:checked').length};
 }
 

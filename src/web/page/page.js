@@ -118,8 +118,16 @@ async function start() {
     $('login').hidden = true;
     $('app').hidden = false;
     $('logout').hidden = !state.needsLogin;
+    $('move-to').append(...state.roots.map((root) => new Option(root.path, root.id)));
     measureRows();
     loadHistory();
+}
+
+// Where the files go: the top of the root chosen in "Move to", or the folder opened; the
+// releases stay where they are.
+function destination() {
+    const to = $('move-to').value;
+    return to === '' ? {} : {to: Number(to)};
 }
 
 // --- The table of rows -------------------------------------------------------------------------
@@ -228,7 +236,7 @@ function fill(element, position) {
     const left = state.leftOut.get(row.row);
     const conflict = (typed === undefined && row.conflict) || '';
     const why = left && !failed ? `left out: ${left}`
-        : [conflict, failed && `not moved: ${failed}`].filter(Boolean).join('; ');
+        : [conflict, row.note, failed && `not moved: ${failed}`].filter(Boolean).join('; ');
     note.textContent = why;
     element.classList.toggle('problem', why !== '');
     // Opened (a click or Enter on "+3 sidecars"), the row lists where its sidecars go; its
@@ -297,7 +305,7 @@ async function fetchRows(offset, limit) {
     state.pending = request;
     const query = new URLSearchParams({filename: filenameEdit.value, output: outputEdit.value,
                                        offset: request.offset, limit: request.limit,
-                                       action: $('action').value});
+                                       action: $('action').value, ...destination()});
     if ($('sidecars').checked) query.set('sidecars', '1');
     let answer;
     try {
@@ -338,6 +346,7 @@ filenameEdit.addEventListener('input', patternsChanged);
 outputEdit.addEventListener('input', patternsChanged);
 $('action').addEventListener('change', forget);
 $('sidecars').addEventListener('change', forget);
+$('move-to').addEventListener('change', forget);
 
 let scrollFrame = 0;
 scroller.addEventListener('scroll', () => {
@@ -624,7 +633,8 @@ processButton.addEventListener('click', async () => {
     stopEditing(true);
     state.running = true;
     offerProcess();
-    const counts = {attempted: 0, moved: 0, failed: 0};
+    // done: by what was done ("moved", "hard-linked", "copied"), as the run says of each row.
+    const counts = {attempted: 0, done: {}, failed: 0};
     // The library places its groups' rows, each by its group's patterns.
     const placing = libraryOn() ? libraryRun() : null;
     const planned = placing ? placing.planned : state.total - state.unticked.size;
@@ -637,17 +647,17 @@ processButton.addEventListener('click', async () => {
     const body = placing ? placing.body : {
         filename: filenameEdit.value, output: outputEdit.value, action: $('action').value,
         sidecars: $('sidecars').checked, unticked: [...state.unticked],
-        targets: Object.fromEntries(state.typed)};
+        targets: Object.fromEntries(state.typed), ...destination()};
     let refresh = 0;
     const line = (outcome) => {
         if (outcome.done) {
-            say(`${outcome.moved} moved, ${outcome.failed} failed` +
+            say(`${doneWords(counts.done)}, ${outcome.failed} failed` +
                 (outcome.journal ? ` (journal ${outcome.journal})` : ''));
             return;
         }
         ++counts.attempted;
         if (outcome.outcome === 'moved') {
-            ++counts.moved;
+            counts.done[outcome.how] = (counts.done[outcome.how] || 0) + 1;
             state.typed.delete(outcome.row);
         } else {
             ++counts.failed;
@@ -655,7 +665,7 @@ processButton.addEventListener('click', async () => {
         }
         progress.value = counts.attempted;
         $('counts').textContent =
-            `${counts.attempted} of ${planned}: ${counts.moved} moved, ${counts.failed} failed`;
+            `${counts.attempted} of ${planned}: ${doneWords(counts.done)}, ${counts.failed} failed`;
         // Rows leave the table as their files move; asked for at most ten times a second.
         if (!refresh) refresh = setTimeout(() => { refresh = 0; forget(); }, 100);
     };
