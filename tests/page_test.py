@@ -269,6 +269,9 @@ def one_release():
         check(tree(s.library.name) == ['Pilot.mkv'] and not os.path.exists(
             os.path.join(s.root, s.folders[0], s.folders[0].lower() + '.mkv')),
               f'moved to the other root: {tree(s.library.name)}')
+        page.wait(lambda: page.driver.find_element(By.ID, 'history').text.startswith(
+            f'{s.library.name}: 1 moved'), lambda: 'the run named by its root in the history: ' +
+            page.driver.find_element(By.ID, 'history').text)
 
 
 def post(url, body):

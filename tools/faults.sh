@@ -583,6 +583,8 @@ fault page "the library's rows say nothing of their action" src/web/page/library
 fault page "the run's counts in one word whatever was done" src/web/page/page.js \
     'counts.done[outcome.how] = (counts.done[outcome.how] || 0) + 1;' \
     "counts.done.moved = (counts.done.moved || 0) + 1;"
+fault page "a run in another root named as if in the one opened" src/web/page/page.js \
+    'const root = state.roots.length > 1 && state.roots' 'const root = false && state.roots'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

@@ -717,7 +717,11 @@ async function loadHistory() {
         const text = document.createElement('span');
         const when = new Date(j.started);
         const shown = isNaN(when) ? j.started : when.toLocaleString();
-        text.textContent = `${j.folder || 'the root'}: ${doneWords(j.done)}` +
+        // Among several roots, a run is told by its root's path too.
+        const root = state.roots.length > 1 && state.roots.find((r) => r.id === j.root);
+        const where = root ? [root.path, j.folder].filter(Boolean).join('/')
+            : j.folder || 'the root';
+        text.textContent = `${where}: ${doneWords(j.done)}` +
             `${undone[j.undone] || ''} — ${shown}`;
         item.append(text);
         // A run that changed nothing has nothing to take back.
