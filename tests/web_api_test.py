@@ -662,6 +662,7 @@ def move_to(top):
     downloads = season(top, [1, 2])
     media = f"{top}/library"  # the same file system as the downloads
     write(f"{media}/TV/Show 2.mkv")
+    write(f"{downloads}/Season/TV")  # a file where the folder opened would need a folder
     other = tempfile.TemporaryDirectory(dir="/dev/shm")  # another file system, for a copy
     check("two file systems", os.stat(other.name).st_dev != os.stat(top).st_dev)
     server = Server(top, [downloads, other.name, media])
@@ -675,7 +676,8 @@ def move_to(top):
         return server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
     sid = scan()
     check("targets beneath the folder opened", rows(sid) == [
-        ("TV/Show 1.mkv", None, None), ("TV/Show 2.mkv", None, None)], rows(sid))
+        ("TV/Show 1.mkv", "not a folder", None), ("TV/Show 2.mkv", "not a folder", None)],
+          rows(sid))
     check("targets beneath the root chosen", rows(sid, to=2, action="hardlink") == [
         ("TV/Show 1.mkv", None, None), ("TV/Show 2.mkv", "exists", None)], rows(sid, to=2))
     for action, note in [("hardlink", "hard links cannot cross file systems"),
