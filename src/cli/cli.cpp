@@ -18,6 +18,7 @@
 #include <QLocale>
 #include <QTextStream>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -262,6 +263,8 @@ void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
         for (int column = 0; column < cells.size(); ++column)
             widths[column] = qMax(widths[column], cells.at(column).size());
     }
+    // The padding of every cell is cut from one run of blanks rather than made for each.
+    const QString blanks(*std::max_element(widths.cbegin(), widths.cend()) + 2, QLatin1Char(' '));
     for (const QStringList &cells : lines) {
         // Cells are padded only up to the last one with text, so no line ends in blanks.
         int last = int(cells.size()) - 1;
@@ -270,7 +273,7 @@ void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
         for (int column = 0; column <= last; ++column) {
             out << cells.at(column);
             if (column < last)
-                out << QString(widths[column] - cells.at(column).size() + 2, QLatin1Char(' '));
+                out << QStringView(blanks).first(widths[column] - cells.at(column).size() + 2);
         }
         out << '\n';
     }
@@ -329,10 +332,12 @@ void PrintLibraryTable(const plan::LibraryPlan &library, QTextStream &out)
     out << "root: " << library.plan.root << '\n'
         << "action: " << files::ActionName(library.plan.action) << '\n';
     for (const plan::LibraryGroup &group : library.groups) {
+        // Not char * literals, which are decoded anew on every line: a library has a group for
+        // every film.
         out << '\n'
-            << plan::GroupKindName(group.kind) << ": " << group.heading << '\n'
-            << "filename pattern: " << group.filenamePattern << '\n'
-            << "output pattern: " << group.outputPattern << '\n';
+            << plan::GroupKindName(group.kind) << QStringLiteral(": ") << group.heading << '\n'
+            << QStringLiteral("filename pattern: ") << group.filenamePattern << '\n'
+            << QStringLiteral("output pattern: ") << group.outputPattern << '\n';
         PrintRows(library.plan.rows, group.firstRow, group.rowCount, out);
     }
     if (!library.notRecognised.isEmpty()) {
