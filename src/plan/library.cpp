@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QSet>
+#include <QStringBuilder>
 
 #include <utility>
 
@@ -153,13 +154,13 @@ LibraryPlan MakeLibraryPlan(const QString &root, QVector<files::ReleaseFile> rel
             group.kind = GroupKind::Episodes;
             // Joined, not QString::arg: a "%1" in a name is no placeholder, and arg costs more
             // than the rest of a group.
-            group.heading = first.show + QStringLiteral(", season ") +
+            group.heading = first.show % QLatin1String(", season ") %
                             QString::number(first.season).rightJustified(2, QLatin1Char('0'));
             group.outputPattern = plan.outputPattern;
         } else {
             group.kind = GroupKind::Film;
             group.heading =
-                first.title + QStringLiteral(" (") + QString::number(first.year) + QLatin1Char(')');
+                first.title % QLatin1String(" (") % QString::number(first.year) % QLatin1Char(')');
             group.outputPattern = FilmLayout();
         }
         group.key = found.constFirst().release.folder;
