@@ -389,6 +389,9 @@ fault cli "a show's folder in the library spelled anew" src/plan/library.cpp \
 fault cli "the last spelling of a show wins" src/plan/library.cpp \
     'if (spelling == spellings.cend())
                 spelling = spellings.insert(key, fields.show);' 'spelling = spellings.insert(key, fields.show);'
+fault cli "a placeholder in a film's title filled in its heading" src/plan/library.cpp \
+    'first.title % QLatin1String(" (") % QString::number(first.year) % QLatin1Char('"'"')'"'"');' \
+    'QStringLiteral("%1 (%2)").arg(first.title).arg(first.year);'
 fault cli "a target taken as free wherever the root lists anything" src/plan/plan.cpp \
     'return names && !names->contains(Folded(relativeFolder.left(relativeFolder.indexOf(u'"'"'/'"'"'))));' 'return names.has_value();'
 
