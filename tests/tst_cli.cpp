@@ -341,6 +341,9 @@ private slots:
              "Quiet Harbour \\(2019\\).mkv$",
              "^not recognised:$", "^Extras +bonus.mkv$", "^skipped:$",
              "^  Harbour.Lights.S02E03.720p.HDTV-GRP +only a sample$"});
+        row("library: a heading holds a title's own text, %1 too", "--library dl", 0, {}, {},
+            "mkdir -p dl/100%1.Pure.2019.1080p && touch dl/100%1.Pure.2019.1080p/p.mkv",
+            {"^film: 100%1 Pure \\(2019\\)$"});
         const QString library =
             "--library --sidecars --action hardlink-or-copy --root lib --apply dl";
         const QStringList placed{"dl/harbour lights s02e02 web-dl/h2.mkv=" + h + "2.mkv",

@@ -390,8 +390,11 @@ fault cli "a show's folder in the library spelled anew" src/plan/library.cpp \
 fault cli "the last spelling of a show wins" src/plan/library.cpp \
     'if (spelling == spellings.cend())
                 spelling = spellings.insert(key, fields.show);' 'spelling = spellings.insert(key, fields.show);'
+fault cli "a placeholder in a film's title filled in its heading" src/plan/library.cpp \
+    'first.title % QLatin1String(" (") % QString::number(first.year) % QLatin1Char('"'"')'"'"');' \
+    'QStringLiteral("%1 (%2)").arg(first.title).arg(first.year);'
 fault cli "a target taken as free wherever the root lists anything" src/plan/plan.cpp \
-    'return names && !names->contains(Folded(relativeFolder.section(QLatin1Char('"'"'/'"'"'), 0, 0)));' 'return names.has_value();'
+    'return names && !names->contains(Folded(relativeFolder.left(relativeFolder.indexOf(u'"'"'/'"'"'))));' 'return names.has_value();'
 
 # Files reached through folders held open beneath a root, and only while they are what was seen.
 fault cli,web_api "a source's folder opened by following links" src/files/safemove.cpp \

@@ -16,8 +16,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QStringBuilder>
 #include <QTextStream>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -262,6 +264,8 @@ void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
         for (int column = 0; column < cells.size(); ++column)
             widths[column] = qMax(widths[column], cells.at(column).size());
     }
+    // The padding of every cell is cut from one run of blanks rather than made for each.
+    const QString blanks(*std::max_element(widths.cbegin(), widths.cend()) + 2, QLatin1Char(' '));
     for (const QStringList &cells : lines) {
         // Cells are padded only up to the last one with text, so no line ends in blanks.
         int last = int(cells.size()) - 1;
@@ -270,7 +274,7 @@ void PrintColumns(const QVector<QStringList> &lines, QTextStream &out)
         for (int column = 0; column <= last; ++column) {
             out << cells.at(column);
             if (column < last)
-                out << QString(widths[column] - cells.at(column).size() + 2, QLatin1Char(' '));
+                out << QStringView(blanks).first(widths[column] - cells.at(column).size() + 2);
         }
         out << '\n';
     }
@@ -329,10 +333,12 @@ void PrintLibraryTable(const plan::LibraryPlan &library, QTextStream &out)
     out << "root: " << library.plan.root << '\n'
         << "action: " << files::ActionName(library.plan.action) << '\n';
     for (const plan::LibraryGroup &group : library.groups) {
-        out << '\n'
-            << plan::GroupKindName(group.kind) << ": " << group.heading << '\n'
-            << "filename pattern: " << group.filenamePattern << '\n'
-            << "output pattern: " << group.outputPattern << '\n';
+        // Written at once: a library has a group for every film, and every write to the stream
+        // costs more than joining the text.
+        out << QString(QLatin1Char('\n') % plan::GroupKindName(group.kind) % QLatin1String(": ") %
+                       group.heading % QLatin1String("\nfilename pattern: ") %
+                       group.filenamePattern % QLatin1String("\noutput pattern: ") %
+                       group.outputPattern % QLatin1Char('\n'));
         PrintRows(library.plan.rows, group.firstRow, group.rowCount, out);
     }
     if (!library.notRecognised.isEmpty()) {

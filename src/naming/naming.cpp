@@ -255,7 +255,11 @@ QString CommonTagSuffix(const QStringList &texts, const QStringList &tags)
     QString anchor;
     for (const QString &tag : tags) {
         const bool fast = !tag.isEmpty() && IsAscii(tag);
-        const QString lowerTag = fast ? tag.toLower() : QString();
+        // The release tags are in lower case already, and toLower costs more than the search
+        // over a library group's one or two folders.
+        const bool upper =
+            std::any_of(tag.cbegin(), tag.cend(), [](QChar c) { return c >= u'A' && c <= u'Z'; });
+        const QString lowerTag = !fast ? QString() : upper ? tag.toLower() : tag;
         const auto lastIndex = [&](const QString &text) {
             return fast ? LastIndexOfAsciiTag(text, lowerTag)
                         : text.lastIndexOf(tag, -1, Qt::CaseInsensitive);

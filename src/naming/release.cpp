@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <charconv>
 
 namespace naming {
 
@@ -207,8 +208,10 @@ bool IsTag(const Text &text, qsizetype p)
                                        "webrip", "webdl", "hdtv",  "pdtv",  "dvdrip",  "dvdscr",
                                        "hdrip",  "x264",  "x265",  "h264",  "h265",    "hevc",
                                        "xvid",   "divx",  "10bit", "4k",    "uhd",     "hdr"};
+    // Every word of a name is asked about every tag: most differ at their first letter.
+    const char16_t first = Lower(text.At(p));
     for (const char *tag : tags) {
-        if (text.WordAt(p, tag))
+        if (char16_t(tag[0]) == first && text.WordAt(p, tag))
             return true;
     }
     // "WEB" alone may be a title's word (Charlotte's Web); "WEB-DL" is a source.
@@ -219,8 +222,10 @@ bool IsTag(const Text &text, qsizetype p)
 // The show or title text of name[from, to): see ReadReleaseName.
 QString Clean(QStringView name, qsizetype from, qsizetype to)
 {
-    QString out;
-    out.reserve(to - from);
+    // Written in place rather than appended unit by unit: a name's every unit passes here.
+    QString out(qMax(to - from, qsizetype(0)), Qt::Uninitialized);
+    QChar *const first = out.data();
+    QChar *last = first;                   // past the last unit written
     const auto single = [&](qsizetype p) { // a one-letter word at p
         return p >= from && p < to && QChar(name[p]).isLetter() &&
                (p == from || IsSeparator(name[p - 1].unicode())) &&
@@ -229,7 +234,7 @@ QString Clean(QStringView name, qsizetype from, qsizetype to)
     for (qsizetype p = from; p < to; ++p) {
         char16_t u = name[p].unicode();
         if (u == u'.' && single(p - 1) && single(p + 1)) {
-            out.append(QChar(u));
+            *last++ = QChar(u);
             continue;
         }
         switch (u) {
@@ -258,9 +263,9 @@ QString Clean(QStringView name, qsizetype from, qsizetype to)
             if (u < 0x20 || u == 0x7f)
                 u = u' ';
         }
-        if (u == u' ' && (out.isEmpty() || out.back() == u' '))
+        if (u == u' ' && (last == first || last[-1] == u' '))
             continue;
-        out.append(QChar(u));
+        *last++ = QChar(u);
     }
     // Separators at either end, but a bracket that closes at the start or opens at the end, as
     // in "(500) Days of Summer", is the name's own.
@@ -270,12 +275,14 @@ QString Clean(QStringView name, qsizetype from, qsizetype to)
         return IsSeparator(u) && !(atStart ? opens : closes);
     };
     qsizetype begin = 0;
-    while (begin < out.size() && trimmed(out[begin].unicode(), true))
+    qsizetype end = last - first;
+    while (begin < end && trimmed(first[begin].unicode(), true))
         ++begin;
-    qsizetype end = out.size();
-    while (end > begin && trimmed(out[end - 1].unicode(), false))
+    while (end > begin && trimmed(first[end - 1].unicode(), false))
         --end;
-    return out.mid(begin, end - begin);
+    out.truncate(end);
+    out.remove(0, begin);
+    return out;
 }
 
 } // namespace
@@ -346,10 +353,14 @@ bool IsSample(QStringView name)
     // Every name of a scan is asked, and Qt's search without case folds every unit by its tables.
     const Text text{name};
     for (qsizetype p = 0; p + 6 <= name.size(); ++p) {
-        if (Lower(name[p].unicode()) == u's' && (p == 0 || !IsLetterOrDigit(text.At(p - 1))) &&
-            Lower(text.At(p + 1)) == u'a' && Lower(text.At(p + 2)) == u'm' &&
-            Lower(text.At(p + 3)) == u'p' && Lower(text.At(p + 4)) == u'l' &&
-            Lower(text.At(p + 5)) == u'e' && !IsLetterOrDigit(text.At(p + 6)))
+        // Nearly every unit is passed over by one test: only 'S' and 's' give 's' with the case
+        // bit set.
+        if ((name[p].unicode() | 0x20) != u's')
+            continue;
+        if ((p == 0 || !IsLetterOrDigit(text.At(p - 1))) && Lower(text.At(p + 1)) == u'a' &&
+            Lower(text.At(p + 2)) == u'm' && Lower(text.At(p + 3)) == u'p' &&
+            Lower(text.At(p + 4)) == u'l' && Lower(text.At(p + 5)) == u'e' &&
+            !IsLetterOrDigit(text.At(p + 6)))
             return true;
     }
     return false;
@@ -371,13 +382,19 @@ bool IsVideo(QStringView fileName)
 
 QString ShowKey(QStringView show)
 {
-    QString key;
-    key.reserve(show.size());
+    // Asked for every episode: an ASCII letter folds by arithmetic, and only a key with other
+    // letters goes through Qt's tables.
+    QString key(show.size(), Qt::Uninitialized);
+    QChar *out = key.data();
+    bool ascii = true;
     for (const QChar c : show) {
-        if (IsLetterOrDigit(c.unicode()))
-            key.append(c);
+        if (IsLetterOrDigit(c.unicode())) {
+            *out++ = Lower(c.unicode());
+            ascii = ascii && c.unicode() < 0x80;
+        }
     }
-    return key.toCaseFolded();
+    key.truncate(out - key.constData());
+    return ascii ? key : key.toCaseFolded();
 }
 
 QString FieldPatterns::Split(const QString &filenamePattern, const QString &outputPattern,
@@ -453,7 +470,10 @@ QString FieldPatterns::TargetName(const QString &subject, const QString &fileNam
     const auto number = [&target](int value, int width) {
         if (value < 0)
             return;
-        const QString digits = QString::number(value);
+        // Not QString::number, which costs as much as the rest of a target.
+        char buffer[16];
+        const QLatin1String digits(buffer,
+                                   std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
         for (qsizetype pad = width - digits.size(); pad > 0; --pad)
             target += u'0';
         target += digits;
@@ -485,7 +505,8 @@ QString FieldPatterns::TargetName(const QString &subject, const QString &fileNam
             break;
         }
     }
-    return target + FileExtension(fileName);
+    target += FileExtension(fileName);
+    return target;
 }
 
 } // namespace naming

@@ -8,6 +8,9 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QSet>
+#include <QStringBuilder>
+
+#include <utility>
 
 #include <dirent.h>
 
@@ -97,7 +100,7 @@ LibraryPlan MakeLibraryPlan(const QString &root, QVector<files::ReleaseFile> rel
         naming::ReleaseFields fields;
     };
     QVector<QVector<Found>> members;
-    QHash<QString, int> groupOf; // by show key and season
+    QHash<std::pair<QString, int>, int> groupOf; // by show key and season
     QHash<QString, QString> spellings = ShowFolders(root);
     for (files::ReleaseFile &release : releases) {
         if (IsSampleRelease(release.folder, release.fileName)) {
@@ -116,7 +119,7 @@ LibraryPlan MakeLibraryPlan(const QString &root, QVector<files::ReleaseFile> rel
             if (spelling == spellings.cend())
                 spelling = spellings.insert(key, fields.show);
             fields.show = *spelling;
-            const QString season = key + QLatin1Char('/') + QString::number(fields.season);
+            const std::pair<QString, int> season(key, fields.season);
             auto known = groupOf.constFind(season);
             if (known == groupOf.cend())
                 known = groupOf.insert(season, group);
@@ -126,6 +129,8 @@ LibraryPlan MakeLibraryPlan(const QString &root, QVector<files::ReleaseFile> rel
             members.append(QVector<Found>());
         members[group].append({std::move(release), std::move(fields)});
     }
+    plan.rows.reserve(releases.size());
+    library.fields.reserve(releases.size());
     releases.clear();
 
     // Each group's rows from its own patterns, then the conflicts of all of them as of one run.
@@ -147,13 +152,15 @@ LibraryPlan MakeLibraryPlan(const QString &root, QVector<files::ReleaseFile> rel
         group.rowCount = int(found.size());
         if (first.kind == naming::ReleaseFields::Kind::Episode) {
             group.kind = GroupKind::Episodes;
-            group.heading = QStringLiteral("%1, season %2")
-                                .arg(first.show)
-                                .arg(first.season, 2, 10, QLatin1Char('0'));
+            // Joined, not QString::arg: a "%1" in a name is no placeholder, and arg costs more
+            // than the rest of a group.
+            group.heading = first.show % QLatin1String(", season ") %
+                            QString::number(first.season).rightJustified(2, QLatin1Char('0'));
             group.outputPattern = plan.outputPattern;
         } else {
             group.kind = GroupKind::Film;
-            group.heading = QStringLiteral("%1 (%2)").arg(first.title).arg(first.year);
+            group.heading =
+                first.title % QLatin1String(" (") % QString::number(first.year) % QLatin1Char(')');
             group.outputPattern = FilmLayout();
         }
         group.key = found.constFirst().release.folder;

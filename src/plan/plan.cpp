@@ -92,6 +92,7 @@ QString ConflictName(Conflict conflict)
 
 TargetBounds::TargetBounds(const QString &root, const QString &outputPattern, bool listFolders)
     : root(root)
+    , rootFolder(QDir::cleanPath(root))
     , slashes(outputPattern.count(QLatin1Char('/')))
     , listFolders(listFolders)
 {}
@@ -106,13 +107,24 @@ const std::optional<QSet<QString>> &TargetBounds::Listing(const QString &folder)
 
 bool TargetBounds::Unmade(const QString &relativeFolder)
 {
+    if (!listFolders || root.isEmpty() || relativeFolder.isEmpty())
+        return false;
+    // Asked for every target, of a few folders each: the answer follows from the root's one
+    // listing, so it is worked out once a folder.
+    auto known = unmade.constFind(relativeFolder);
+    if (known == unmade.cend())
+        known = unmade.insert(relativeFolder, UnmadeInRoot(relativeFolder));
+    return *known;
+}
+
+bool TargetBounds::UnmadeInRoot(const QString &relativeFolder)
+{
     // Only a plain path: anything else ("..", "./") is looked at in full.
-    if (!listFolders || root.isEmpty() || relativeFolder.isEmpty() ||
-        relativeFolder.startsWith(QLatin1Char('.')) ||
+    if (relativeFolder.startsWith(QLatin1Char('.')) ||
         QDir::cleanPath(relativeFolder) != relativeFolder)
         return false;
-    const std::optional<QSet<QString>> &names = Listing(QDir::cleanPath(root));
-    return names && !names->contains(Folded(relativeFolder.section(QLatin1Char('/'), 0, 0)));
+    const std::optional<QSet<QString>> &names = Listing(rootFolder);
+    return names && !names->contains(Folded(relativeFolder.left(relativeFolder.indexOf(u'/'))));
 }
 
 bool TargetBounds::Occupied(const QString &targetPath)

@@ -140,6 +140,7 @@ private:
     // that nothing can be at or beneath it yet: one listing of the root instead of a look at
     // every folder, where a library's targets ask about thousands of folders still to be made.
     bool Unmade(const QString &relativeFolder);
+    bool UnmadeInRoot(const QString &relativeFolder); // Unmade, without the answers kept
 
     QString root;
     QString rootFolder; // root without its trailing "/", as a target's folder is written
@@ -148,6 +149,7 @@ private:
     bool listFolders;
     // By folder, the names in it with their letter case folded; none where it cannot be listed.
     QHash<QString, std::optional<QSet<QString>>> listings;
+    QHash<QString, bool> unmade; // Unmade's answers, by folder
 };
 
 // Marks the conflicts of row and its sidecars: Empty, what bounds says, Exists, then Duplicate
