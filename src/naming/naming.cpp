@@ -25,6 +25,26 @@ qsizetype ReadPlaceholder(QStringView pattern, qsizetype b, int &index)
     return e;
 }
 
+// The first start of separator in text at from or after, as QStringView::indexOf gives it. A
+// general search first hashes the whole separator, which costs more than the search itself in
+// a release name of a few dozen characters: here each place that holds the separator's first
+// character is compared whole.
+qsizetype IndexOfSeparator(QStringView text, QStringView separator, qsizetype from)
+{
+    if (from > text.size() - separator.size())
+        return -1;
+    const char16_t *begin = text.utf16();
+    const char16_t *end = begin + text.size() - separator.size() + 1; // the last start, and one
+    const char16_t *rest = separator.utf16() + 1;
+    const char16_t *restEnd = separator.utf16() + separator.size();
+    for (const char16_t *at = std::find(begin + from, end, *separator.utf16()); at != end;
+         at = std::find(at + 1, end, *separator.utf16())) {
+        if (std::equal(rest, restEnd, at + 1))
+            return at - begin;
+    }
+    return -1;
+}
+
 bool IsAscii(QStringView text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
@@ -167,7 +187,7 @@ QString Patterns::TargetName(const QString &subject, const QString &fileName) co
     const QStringView text(subject);
     if (usedSlots > 0) {
         const QString &first = separators.front();
-        qsizetype g = first.isEmpty() ? 0 : text.indexOf(first);
+        qsizetype g = first.isEmpty() ? 0 : IndexOfSeparator(text, first, 0);
         qsizetype e = g + first.size();
         for (int k = 1; g >= 0 && k <= usedSlots; ++k) {
             const QString &separator = separators.at(k);
@@ -177,7 +197,7 @@ QString Patterns::TargetName(const QString &subject, const QString &fileName) co
                 fields[k - 1] = Range{e, k == slotCount ? text.size() - e : 0};
                 continue;
             }
-            g = text.indexOf(separator, e);
+            g = IndexOfSeparator(text, separator, e);
             if (g >= 0) {
                 fields[k - 1] = Range{e, g - e};
                 e = g + separator.size();
