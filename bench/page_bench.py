@@ -55,7 +55,7 @@ def server_ms(driver, cold):
     one with other patterns, as the page meets it after a keystroke."""
     urls = driver.execute_script("""
         const urls = performance.getEntriesByType('resource').map((e) => e.name)
-            .filter((u) => u.includes('/rows?'));
+            .filter((u) => u.includes('/rows?') && !u.includes('ahead='));
         performance.clearResourceTimings();
         return urls;""")
     times = []

@@ -292,6 +292,7 @@ def session_flow(top):
                                   "Show - 1x4.mkv"], [None] * 4),
               ("Show - 1x0%1", 2, ["Show - 1x03.mkv", "Show - 1x04.mkv"], ["exists", "exists"]),
               ("Same", 1, ["Same.mkv"] * 3, ["duplicate"] * 3),
+              ("Same/./x", 1, ["Same/./x.mkv"] * 3, ["duplicate"] * 3),
               ("../%1", 3, ["../4.mkv"], ["outside"])]
     for output, offset, targets, conflicts in typing:
         status, _, answer = server.request("GET", rows_url + query(
@@ -585,6 +586,25 @@ def far_rows(top):
     check("the rows above asked nothing of the disk", not asked, sorted(set(asked))[:5])
 
 
+def ahead(top):
+    """A pass ahead carries the index of its own patterns to the last row, and no other's."""
+    root = season(top, range(1, 31))
+    server = Server(top, [root])
+    server.login("anything")
+    sid = server.request("POST", "/api/scans", {"root": 0, "folders": ["Season"]})[2]["scan"]
+
+    def rows(output, **more):
+        return server.request("GET", f"/api/scans/{sid}/rows?" + query(
+            filename="Show.S01E%1.720p", output=output, **more))[2]
+    rows("%1", offset=0, limit=5)
+    far = rows("30", ahead=1)  # every row's target 30.mkv
+    end = rows("%1", offset=29, limit=1)
+    server.stop()
+    check("a pass ahead answers no rows", far == {"total": 30, "rows": []}, far)
+    check("the rows after it by their own patterns", [
+        (r["target"], r["conflict"]) for r in end["rows"]] == [("30.mkv", None)], end)
+
+
 def library(top):
     """A mixed download folder placed as a media library: groups, patterns, fields, links, undo."""
     root = f"{top}/media"
@@ -801,7 +821,7 @@ def newcomer(top):
     server.stop()
 
 
-for case in [security_table, every_address, session_flow, library, move_to, tls,
+for case in [security_table, every_address, session_flow, ahead, library, move_to, tls,
              settings_and_times, two_clients, races, far_rows, garbage, newcomer]:
     with tempfile.TemporaryDirectory() as folder:
         started = time.monotonic()

@@ -574,7 +574,7 @@ fault web_api,page "a copy said to be hard-linked" src/web/api.cpp \
     'outcome(ids.at(index), row.moved, row.error, files::ActionDone(row.how));' \
     'outcome(ids.at(index), row.moved, row.error, files::ActionDone(plan.action));'
 fault page "the plain table's rows asked for beneath the folder opened" src/web/page/page.js \
-    '.value, ...destination()});' '.value});'
+    '...destination(), ...more});' '...more});'
 fault page "the plain table's run placed beneath the folder opened" src/web/page/page.js \
     'targets: Object.fromEntries(state.typed), ...destination()};' \
     'targets: Object.fromEntries(state.typed)};'
@@ -588,6 +588,19 @@ fault page "the run's counts in one word whatever was done" src/web/page/page.js
     "counts.done.moved = (counts.done.moved || 0) + 1;"
 fault page "a run in another root named as if in the one opened" src/web/page/page.js \
     'const root = state.roots.length > 1 && state.roots' 'const root = false && state.roots'
+
+# Duplicates found by name ahead of the scroll, in a search cheap enough for every row.
+fault naming "a separator that ends the name is not found" src/naming/naming.cpp \
+    'begin + text.size() - separator.size() + 1; // the last start' \
+    'begin + text.size() - separator.size(); // the last start'
+fault naming "a separator found by its first character alone" src/naming/naming.cpp \
+    'if (std::equal(rest, restEnd, at + 1))' 'if (true)'
+fault naming "each separator searched for from the name's start" src/naming/naming.cpp \
+    'std::find(begin + from, end, *separator.utf16());' 'std::find(begin, end, *separator.utf16());'
+fault web_api "a target with a \"./\" part indexed as it stands" src/web/api.cpp \
+    "(path[i - 1] == u'/' || path[i - 1] == u'.')" "path[i - 1] == u'/'"
+fault web_api "a pass ahead with other patterns carries on the index of the ones kept" \
+    src/web/api.cpp 'if (key != scan->indexKey) {' 'if (key != scan->indexKey && !ahead) {'
 
 # The rest is read whole before it runs, so that editing this file during a run (a fault's text
 # brought up to date) cannot change what the run does.

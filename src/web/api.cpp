@@ -17,10 +17,13 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <optional>
 
 #include <dirent.h>
@@ -50,6 +53,20 @@ Reply Ok(const QJsonValue &value)
 QJsonValue OrNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// Whether a relative path is one that cleaning leaves as it is: no "." or ".." part, no empty
+// one, no "/" at either end. A part that ends in "." ("a./b") is taken for not plain too, and
+// is cleaned to itself. One look at each character: every row's target is asked.
+bool PlainPath(QStringView path)
+{
+    if (path.isEmpty() || path.front() == u'/' || path.back() == u'/' || path.back() == u'.')
+        return false;
+    for (qsizetype i = 1; i < path.size(); ++i) {
+        if (path[i] == u'/' && (path[i - 1] == u'/' || path[i - 1] == u'.'))
+            return false;
+    }
+    return true;
 }
 
 std::optional<int> Integer(const QJsonValue &value)
@@ -189,8 +206,8 @@ struct Api::ScanData
     // Which row first names each target, for one pattern pair: a row's duplicate needs every
     // earlier row's target, and targets are names only, so one pass over the rows' names finds
     // them all without the disk, and any screen of rows then costs what that screen costs.
-    // Built as far down as the screens asked for reach, dropped when patterns change or rows
-    // leave.
+    // Built as far down as the screens asked for reach, or to the last row by a pass ahead;
+    // dropped when patterns change or rows leave.
     QString indexKey;
     // Keyed by the hash of the cleaned target path rather than the path: a tenth of the memory,
     // and a collision could only mark a row a duplicate that the run would then plan afresh.
@@ -200,6 +217,11 @@ struct Api::ScanData
     QMultiHash<size_t, int> stems;
     int indexed = 0;                            // the rows above this one are in both
     std::unique_ptr<plan::TargetBounds> bounds; // the folders on the targets' way
+    // A pass ahead (the index carried down to the last row before any screen asks for it) gives
+    // way between slices while a request for rows waits for or holds the mutex: typing never
+    // waits for it, and a screen far down continues it where it stopped.
+    std::atomic<int> asking{0}; // raised before taking the mutex, lowered holding it
+    std::condition_variable turn; // told when asking comes down
 
     files::ReleaseFile ReleaseOf(const Release &r) const
     {
@@ -414,9 +436,20 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
     const QString filename = query.value(QStringLiteral("filename"));
     const QString output = query.value(QStringLiteral("output"));
     const bool sidecars = query.value(QStringLiteral("sidecars")) == QLatin1String("1");
+    const bool ahead = query.value(QStringLiteral("ahead")) == QLatin1String("1");
 
     const naming::Patterns patterns(filename, output);
-    const std::lock_guard<std::mutex> lock(scan->mutex);
+    if (!ahead)
+        ++scan->asking;
+    std::unique_lock<std::mutex> lock(scan->mutex);
+    // Lowered while the mutex is held, so that a pass ahead that saw it raised is told.
+    const auto done = qScopeGuard([&] {
+        if (ahead)
+            return;
+        --scan->asking;
+        lock.unlock();
+        scan->turn.notify_all();
+    });
     const QDir base(to->base);
     const files::Bounds bounds = scan->root->Bounds(); // the releases' own root
     const auto rowAt = [&](int i) {
@@ -436,11 +469,7 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
         return qHash(clean.startsWith(prefix) ? clean.mid(prefix.size()) : clean);
     };
     const auto targetHash = [&](const QString &target) {
-        const bool plain =
-            !target.isEmpty() && !target.startsWith(QLatin1Char('/')) &&
-            !target.endsWith(QLatin1Char('.')) && !target.endsWith(QLatin1Char('/')) &&
-            !target.contains(QLatin1String("//")) && !target.contains(QLatin1String("./"));
-        return plain ? qHash(QStringView(target)) : hashOf(cleaned(target));
+        return PlainPath(target) ? qHash(QStringView(target)) : hashOf(cleaned(target));
     };
     if (key != scan->indexKey) {
         scan->ResetIndex(key);
@@ -448,18 +477,38 @@ Reply Api::Rows(const QString &id, const QMap<QString, QString> &query)
         scan->firstClaim.reserve(scan->rows.size());
     }
     const int total = int(scan->rows.size());
-    const int end = int(qMin(qint64(total), qint64(*offset) + *limit));
-    // Indexed as far down as the rows asked for reach. A file that cannot move claims its target
-    // all the same: any other file with that target meets the same reason first.
-    for (; scan->indexed < end; ++scan->indexed) {
-        const ScanData::Release &r = scan->rows.at(scan->indexed);
-        const QString target = patterns.TargetName(r.folder, r.fileName);
-        const size_t claim = targetHash(target);
-        if (!scan->firstClaim.contains(claim))
-            scan->firstClaim.insert(claim, scan->indexed);
-        if (sidecars)
-            scan->stems.insert(targetHash(plan::SidecarStem(target, r.fileName)), scan->indexed);
+    // A file that cannot move claims its target all the same: any other file with that target
+    // meets the same reason first.
+    const auto indexTo = [&](int end) {
+        for (; scan->indexed < end; ++scan->indexed) {
+            const ScanData::Release &r = scan->rows.at(scan->indexed);
+            const QString target = patterns.TargetName(r.folder, r.fileName);
+            const size_t claim = targetHash(target);
+            if (!scan->firstClaim.contains(claim))
+                scan->firstClaim.insert(claim, scan->indexed);
+            if (sidecars)
+                scan->stems.insert(targetHash(plan::SidecarStem(target, r.fileName)),
+                                   scan->indexed);
+        }
+    };
+    if (ahead) {
+        constexpr int kSlice = 1024; // rows between looks for a request waiting
+        // Rows may leave while it waits: the index is then made anew, as for new patterns.
+        while (scan->indexed < scan->rows.size()) {
+            if (scan->asking > 0) {
+                scan->turn.wait(lock, [&] { return scan->asking == 0; });
+                if (scan->indexKey != key)
+                    break; // newer patterns, or rows left: this pass is of no use
+                continue;
+            }
+            indexTo(int(qMin(scan->rows.size(), qsizetype(scan->indexed) + kSlice)));
+        }
+        return Ok(QJsonObject{{QStringLiteral("total"), int(scan->rows.size())},
+                              {QStringLiteral("rows"), QJsonArray()}});
     }
+    const int end = int(qMin(qint64(total), qint64(*offset) + *limit));
+    // Indexed as far down as the rows asked for reach.
+    indexTo(end);
     // Whether a row above row i has a sidecar whose target is clean: one whose stem is clean up
     // to one of its "." after the last "/", read from disk.
     const auto sidecarAbove = [&](const QString &clean, int i) {

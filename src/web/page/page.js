@@ -28,6 +28,8 @@ const state = {
     opened: new Set(), // row ids whose sidecars are listed
     running: false, // a run is under way
     pending: null, // {generation, offset, limit, controller}
+    ahead: null, // the controller of the pass ahead asked for
+    aheadWanted: false, // a pass ahead is asked for once the rows in view have come
     pool: [], // the row elements, position p drawn by pool[p % pool.length]
     rowHeight: 0,
     editing: null, // {id, element, editor}
@@ -290,6 +292,23 @@ function offerProcess() {
           [...state.rows.values()].some((row) => ticked(row) && free(row)));
 }
 
+// The rows request for the names as they stand, with the parameters more.
+function rowsPath(more) {
+    const query = new URLSearchParams({filename: filenameEdit.value, output: outputEdit.value,
+                                       action: $('action').value, ...destination(), ...more});
+    if ($('sidecars').checked) query.set('sidecars', '1');
+    return `/api/scans/${encodeURIComponent(state.scan)}/rows?${query}`;
+}
+
+// A row's duplicate needs every row above it: the server finds them down to the last row now,
+// giving way to any request for rows, so that a jump far down costs only its screen. Its answer
+// holds nothing; a failure is told by the requests for rows.
+function fetchAhead() {
+    if (state.ahead) state.ahead.abort();
+    state.ahead = new AbortController();
+    api(rowsPath({ahead: 1}), {signal: state.ahead.signal}).catch(() => {});
+}
+
 // Asks for the rows from offset on; answers of an older generation are dropped.
 async function fetchRows(offset, limit) {
     const pending = state.pending;
@@ -303,13 +322,9 @@ async function fetchRows(offset, limit) {
     const request = {generation: state.generation, offset: offset - before,
                      limit: limit + before * 2, controller: new AbortController()};
     state.pending = request;
-    const query = new URLSearchParams({filename: filenameEdit.value, output: outputEdit.value,
-                                       offset: request.offset, limit: request.limit,
-                                       action: $('action').value, ...destination()});
-    if ($('sidecars').checked) query.set('sidecars', '1');
     let answer;
     try {
-        answer = await api(`/api/scans/${encodeURIComponent(state.scan)}/rows?${query}`,
+        answer = await api(rowsPath({offset: request.offset, limit: request.limit}),
                            {signal: request.controller.signal});
     } catch (error) {
         if (state.pending === request) state.pending = null;
@@ -321,6 +336,11 @@ async function fetchRows(offset, limit) {
     answer.rows.forEach((row, i) => state.rows.set(request.offset + i, row));
     state.total = answer.total;
     render();
+    // After the rows in view are drawn, so that it never slows them.
+    if (state.aheadWanted) {
+        state.aheadWanted = false;
+        fetchAhead();
+    }
 }
 
 // The names known may be out of date: ask again for the rows in view.
@@ -330,6 +350,7 @@ function forget() {
     fetchLibrary();
     if (state.scan) {
         const {first, last} = visibleRange();
+        state.aheadWanted = state.total > last;
         fetchRows(first, Math.max(last - first, 1));
     }
 }
