@@ -433,8 +433,9 @@ def library():
         headings = lambda: [h.text for h in s.driver.find_elements(By.CSS_SELECTOR, '#library h2')]
         page.wait(lambda: headings() == ['Harbour Lights, season 02', 'The Quiet Harbour (2019)',
                                          'not recognised'], lambda: f'the groups, not {headings()}')
-        rows = lambda: [r.text for r in s.driver.find_elements(
-            By.XPATH, '//ul[@aria-label="Rows of Harbour Lights, season 02"]/li')]
+        rows = lambda: s.driver.execute_script(  # noqa: E731 (read at once: the list is redrawn)
+            'return [...document.querySelectorAll(arguments[0])].map((li) => li.innerText);',
+            'ul[aria-label="Rows of Harbour Lights, season 02"] > li')
         check('show Harbour Lights, season 2, episode 1' in rows()[0], f'the fields: {rows()}')
         output = s.driver.find_element(
             By.XPATH, '//input[@aria-label="Output pattern Harbour Lights, season 02"]')

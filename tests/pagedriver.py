@@ -9,6 +9,7 @@ import tempfile
 import threading
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
@@ -75,8 +76,11 @@ class Page:
 
     def wait(self, condition, what, timeout=10):
         """Waits until condition() is true, as a person waits for what they expect to see."""
+        # An element found a moment before may be drawn anew as answers arrive: look again.
         try:
-            return WebDriverWait(self.driver, timeout).until(lambda _: condition())
+            return WebDriverWait(self.driver, timeout,
+                                 ignored_exceptions=(StaleElementReferenceException,)).until(
+                lambda _: condition())
         except Exception:
             what = what() if callable(what) else what
             raise AssertionError(f'waited in vain for {what}') from None
