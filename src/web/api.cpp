@@ -220,7 +220,7 @@ struct Api::ScanData
     // A pass ahead (the index carried down to the last row before any screen asks for it) gives
     // way between slices while a request for rows waits for or holds the mutex: typing never
     // waits for it, and a screen far down continues it where it stopped.
-    std::atomic<int> asking{0}; // raised before taking the mutex, lowered holding it
+    std::atomic<int> asking{0};   // raised before taking the mutex, lowered holding it
     std::condition_variable turn; // told when asking comes down
 
     files::ReleaseFile ReleaseOf(const Release &r) const
